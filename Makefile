@@ -1,0 +1,39 @@
+# The two commands of the README.  Both install whatever Debian packages are
+# missing, configure and build first.
+#   make run    builds everything and starts the sample program
+#   make test   builds everything and runs every test
+JOBS ?= 2
+
+.PHONY: all deps build run test asan tsan fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	scripts/run-sample build/default
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+clean:
+	rm -rf build
