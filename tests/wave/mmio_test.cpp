@@ -1,0 +1,290 @@
+// The buffered file layer: opening, chunk descent and search, ascent, seeks,
+// reads and the I/O buffer's window, with the file positions after each call.
+#include "platform/mmio.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "tests/wave/counting_platform.h"
+#include "tests/wave/riff_builder.h"
+
+namespace velmo {
+namespace {
+
+using testing::Append;
+using testing::Bytes;
+using testing::Chunk;
+using testing::CountingPlatform;
+using testing::Pattern;
+using testing::Riff;
+using testing::TempDir;
+
+LONG Tell(HMMIO file) { return mmioSeek(file, 0, MMIO_SEEK_CUR); }
+
+// Opens `path` with the layer's buffer, of `bufferSize` bytes when given.
+HMMIO OpenBuffered(const std::string& path, LONG bufferSize = 0) {
+  MMIOINFO info{};
+  info.cchBuffer = bufferSize;
+  return mmioOpenA(path.c_str(), &info, MMIO_ALLOCBUF);
+}
+
+class MmioTest : public ::testing::Test {
+ protected:
+  CountingPlatform platform_;
+  ScopedPlatform installed_{platform_};
+  TempDir dir_;
+};
+
+TEST_F(MmioTest, OpenRefusesWhatCannotBeRead) {
+  MMIOINFO info{};
+  EXPECT_EQ(mmioOpenA((dir_.Path() / "missing.wav").c_str(), &info, MMIO_ALLOCBUF), nullptr);
+  EXPECT_EQ(info.wErrorRet, MMIOERR_CANNOTOPEN);
+
+  // A directory opens on this system but is no file to read.
+  EXPECT_EQ(mmioOpenA(dir_.Path().c_str(), &info, MMIO_ALLOCBUF), nullptr);
+  EXPECT_EQ(info.wErrorRet, MMIOERR_CANNOTOPEN);
+
+  const std::string path = dir_.Write("a.wav", Riff({}));
+  EXPECT_EQ(mmioOpenA(path.c_str(), &info, MMIO_ALLOCBUF | MMIO_WRITE), nullptr);
+  EXPECT_EQ(info.wErrorRet, MMIOERR_CANNOTWRITE);
+
+  platform_.FailOpens(1);
+  EXPECT_EQ(mmioOpenA(path.c_str(), &info, MMIO_ALLOCBUF), nullptr);
+  EXPECT_EQ(info.wErrorRet, MMIOERR_CANNOTOPEN);
+  EXPECT_EQ(platform_.OpenFiles(), 0u);
+
+  HMMIO file = mmioOpenA(path.c_str(), nullptr, MMIO_ALLOCBUF);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(platform_.OpenFiles(), 1u);
+  EXPECT_EQ(mmioClose(file, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(platform_.OpenFiles(), 0u);
+  EXPECT_EQ(mmioClose(nullptr, 0), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(MmioTest, PlainDescentReadsTheHeaderAndFormTypeOfRiff) {
+  Bytes body = Chunk("fmt ", Pattern(16));
+  const std::string path = dir_.Write("a.wav", Riff(body));
+  HMMIO file = OpenBuffered(path);
+  ASSERT_NE(file, nullptr);
+
+  MMCKINFO riff{};
+  ASSERT_EQ(mmioDescend(file, &riff, nullptr, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(riff.ckid, FOURCC_RIFF);
+  EXPECT_EQ(riff.cksize, 4u + 24u);
+  EXPECT_EQ(riff.fccType, mmioFOURCC('W', 'A', 'V', 'E'));
+  EXPECT_EQ(riff.dwDataOffset, 8u);
+  EXPECT_EQ(Tell(file), 12);
+
+  // A chunk without a form type leaves the file at its data.
+  MMCKINFO fmt{};
+  ASSERT_EQ(mmioDescend(file, &fmt, &riff, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(fmt.ckid, mmioFOURCC('f', 'm', 't', ' '));
+  EXPECT_EQ(fmt.cksize, 16u);
+  EXPECT_EQ(fmt.fccType, 0u);
+  EXPECT_EQ(fmt.dwDataOffset, 20u);
+  EXPECT_EQ(Tell(file), 20);
+
+  // Nothing after the last chunk: the parent has ended.
+  ASSERT_EQ(mmioAscend(file, &fmt, 0), MMSYSERR_NOERROR);
+  MMCKINFO none{};
+  EXPECT_EQ(mmioDescend(file, &none, &riff, 0), MMIOERR_CHUNKNOTFOUND);
+  mmioClose(file, 0);
+}
+
+TEST_F(MmioTest, DescentFailsOnATruncatedHeader) {
+  const Bytes whole = Riff(Chunk("fmt ", Pattern(16)));
+  for (std::size_t length : {std::size_t{0}, std::size_t{5}, std::size_t{8}, std::size_t{11}}) {
+    SCOPED_TRACE(length);
+    const std::string path = dir_.Write("t.wav", Bytes(whole.begin(), whole.begin() + static_cast<long>(length)));
+    HMMIO file = OpenBuffered(path);
+    ASSERT_NE(file, nullptr);
+    MMCKINFO riff{};
+    EXPECT_EQ(mmioDescend(file, &riff, nullptr, 0), MMIOERR_CHUNKNOTFOUND);
+    mmioClose(file, 0);
+  }
+}
+
+TEST_F(MmioTest, SearchStepsOverOddChunksAndTheirPadBytes) {
+  Bytes body = Chunk("junk", Pattern(3));   // 3 bytes + pad
+  Append(body, Chunk("odd ", Pattern(5)));  // 5 bytes + pad
+  Append(body, Chunk("LIST", Pattern(0)));  // an empty LIST with no form type read
+  Append(body, Chunk("data", Pattern(7)));
+  const Bytes file_bytes = Riff(body);
+  const std::string path = dir_.Write("a.wav", file_bytes);
+  HMMIO file = OpenBuffered(path, 4);  // a tiny buffer: headers straddle refills
+  ASSERT_NE(file, nullptr);
+
+  MMCKINFO riff{};
+  ASSERT_EQ(mmioDescend(file, &riff, nullptr, 0), MMSYSERR_NOERROR);
+  MMCKINFO data{};
+  data.ckid = mmioFOURCC('d', 'a', 't', 'a');
+  ASSERT_EQ(mmioDescend(file, &data, &riff, MMIO_FINDCHUNK), MMSYSERR_NOERROR);
+  const DWORD expectedOffset = 12 + (8 + 4) + (8 + 6) + 8 + 8;
+  EXPECT_EQ(data.dwDataOffset, expectedOffset);
+  EXPECT_EQ(data.cksize, 7u);
+  EXPECT_EQ(Tell(file), static_cast<LONG>(expectedOffset));
+  char first = 0;
+  ASSERT_EQ(mmioRead(file, &first, 1), 1);
+  EXPECT_EQ(first, 0);
+
+  // Ascending from part way through an odd chunk lands past its pad byte:
+  // here, at the end of the file.
+  ASSERT_EQ(mmioAscend(file, &data, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(Tell(file), static_cast<LONG>(file_bytes.size()));
+  mmioClose(file, 0);
+}
+
+TEST_F(MmioTest, SearchNeverLeavesTheParentNorRunsPastTheFile) {
+  // The RIFF size covers only the "fmt " chunk; the "data" chunk after it is
+  // outside the parent and must not be found.
+  Bytes body = Chunk("fmt ", Pattern(16));
+  Append(body, Chunk("data", Pattern(4)));
+  const std::string outside = dir_.Write("outside.wav", Riff(body, "WAVE", 4 + 24));
+  // The parent ends in the middle of the "data" header.
+  const std::string straddle = dir_.Write("straddle.wav", Riff(body, "WAVE", 4 + 24 + 6));
+  // A chunk whose size runs far past the end of the file, and a parent that
+  // claims to go on for ever.
+  Bytes huge = Chunk("junk", Pattern(2), 0xFFFFFFF0);
+  const std::string past = dir_.Write("past.wav", Riff(huge, "WAVE", 0xFFFFFFFF));
+
+  for (const std::string& path : {outside, straddle, past}) {
+    SCOPED_TRACE(path);
+    HMMIO file = OpenBuffered(path);
+    ASSERT_NE(file, nullptr);
+    MMCKINFO riff{};
+    ASSERT_EQ(mmioDescend(file, &riff, nullptr, 0), MMSYSERR_NOERROR);
+    MMCKINFO data{};
+    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    EXPECT_EQ(mmioDescend(file, &data, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+    EXPECT_EQ(data.cksize, 0u);  // a failed search fills nothing
+    mmioClose(file, 0);
+  }
+}
+
+TEST_F(MmioTest, SearchForAListByFormType) {
+  Bytes body = Chunk("LIST", [] {
+    Bytes b;
+    testing::PutId(b, "adtl");
+    return b;
+  }());
+  Bytes info;
+  testing::PutId(info, "INFO");
+  Append(info, Chunk("INAM", Pattern(3)));
+  Append(body, Chunk("LIST", info));
+  const std::string path = dir_.Write("a.wav", Riff(body));
+  HMMIO file = OpenBuffered(path);
+  ASSERT_NE(file, nullptr);
+  MMCKINFO riff{};
+  ASSERT_EQ(mmioDescend(file, &riff, nullptr, 0), MMSYSERR_NOERROR);
+  MMCKINFO list{};
+  list.fccType = mmioFOURCC('I', 'N', 'F', 'O');
+  ASSERT_EQ(mmioDescend(file, &list, &riff, MMIO_FINDLIST), MMSYSERR_NOERROR);
+  EXPECT_EQ(list.ckid, FOURCC_LIST);
+  EXPECT_EQ(list.dwDataOffset, 12u + 12u + 8u);
+  EXPECT_EQ(Tell(file), static_cast<LONG>(list.dwDataOffset + 4));
+  MMCKINFO name{};
+  ASSERT_EQ(mmioDescend(file, &name, &list, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(name.ckid, mmioFOURCC('I', 'N', 'A', 'M'));
+  mmioClose(file, 0);
+}
+
+TEST_F(MmioTest, SeeksAndReadsAcrossBufferRefills) {
+  const Bytes bytes = Pattern(1000);
+  const std::string path = dir_.Write("raw.bin", bytes);
+  for (LONG bufferSize : {0, 7, 64}) {
+    SCOPED_TRACE(bufferSize);
+    HMMIO file = OpenBuffered(path, bufferSize);
+    ASSERT_NE(file, nullptr);
+    char got[1000];
+    // Small reads that straddle the buffer's end, then one larger than it.
+    ASSERT_EQ(mmioRead(file, got, 5), 5);
+    ASSERT_EQ(mmioRead(file, got + 5, 11), 11);
+    ASSERT_EQ(mmioRead(file, got + 16, 300), 300);
+    EXPECT_EQ(std::memcmp(got, bytes.data(), 316), 0);
+    EXPECT_EQ(Tell(file), 316);
+
+    EXPECT_EQ(mmioSeek(file, 990, MMIO_SEEK_SET), 990);
+    EXPECT_EQ(mmioRead(file, got, 100), 10);  // short at the end of the file
+    EXPECT_EQ(std::memcmp(got, bytes.data() + 990, 10), 0);
+    EXPECT_EQ(mmioRead(file, got, 100), 0);
+
+    EXPECT_EQ(mmioSeek(file, -4, MMIO_SEEK_END), 996);
+    EXPECT_EQ(mmioSeek(file, -996, MMIO_SEEK_CUR), 0);
+    EXPECT_EQ(mmioSeek(file, -1, MMIO_SEEK_CUR), -1);
+    EXPECT_EQ(Tell(file), 0);  // a refused seek leaves the position alone
+    EXPECT_EQ(mmioSeek(file, 5000, MMIO_SEEK_SET), 5000);  // past the end is allowed
+    EXPECT_EQ(mmioRead(file, got, 1), 0);
+    EXPECT_EQ(mmioRead(file, got, -1), -1);
+    mmioClose(file, 0);
+  }
+}
+
+TEST_F(MmioTest, UnbufferedFileReadsButHasNoWindow) {
+  const Bytes bytes = Pattern(100);
+  const std::string path = dir_.Write("raw.bin", bytes);
+  HMMIO file = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
+  ASSERT_NE(file, nullptr);
+  char got[100];
+  ASSERT_EQ(mmioRead(file, got, 60), 60);
+  ASSERT_EQ(mmioRead(file, got + 60, 60), 40);
+  EXPECT_EQ(std::memcmp(got, bytes.data(), 100), 0);
+  MMIOINFO info{};
+  ASSERT_EQ(mmioGetInfo(file, &info, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(info.pchBuffer, nullptr);
+  EXPECT_EQ(info.pchNext, info.pchEndRead);
+  EXPECT_EQ(mmioAdvance(file, &info, 0), MMIOERR_UNBUFFERED);
+  mmioClose(file, 0);
+}
+
+TEST_F(MmioTest, WindowIsConsumedRefilledAndHandedBack) {
+  const Bytes bytes = Pattern(20);
+  const std::string path = dir_.Write("raw.bin", bytes);
+  HMMIO file = OpenBuffered(path, 8);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(mmioSeek(file, 3, MMIO_SEEK_SET), 3);
+
+  // A fresh window after a seek is empty; advancing fills it from there.
+  MMIOINFO info{};
+  ASSERT_EQ(mmioGetInfo(file, &info, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(info.pchNext, info.pchEndRead);
+  EXPECT_EQ(info.hmmio, file);
+  ASSERT_EQ(mmioAdvance(file, &info, 0), MMSYSERR_NOERROR);
+  ASSERT_EQ(info.pchEndRead - info.pchNext, 8);
+  EXPECT_EQ(info.lBufOffset, 3);
+  EXPECT_EQ(static_cast<std::uint8_t>(*info.pchNext), 3);
+
+  // Take 5 bytes, then advance with 3 not taken: they are kept, not lost.
+  info.pchNext += 5;
+  ASSERT_EQ(mmioAdvance(file, &info, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(info.lBufOffset, 8);
+  EXPECT_EQ(static_cast<std::uint8_t>(*info.pchNext), 8);
+  ASSERT_EQ(info.pchEndRead - info.pchNext, 8);
+
+  // Hand back after taking 2 more: the file position is 10.
+  info.pchNext += 2;
+  ASSERT_EQ(mmioSetInfo(file, &info, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(Tell(file), 10);
+  char next = 0;
+  ASSERT_EQ(mmioRead(file, &next, 1), 1);
+  EXPECT_EQ(next, 10);
+
+  // At the end of the file the refilled window stays empty.
+  ASSERT_EQ(mmioSeek(file, 20, MMIO_SEEK_SET), 20);
+  ASSERT_EQ(mmioGetInfo(file, &info, 0), MMSYSERR_NOERROR);
+  ASSERT_EQ(mmioAdvance(file, &info, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(info.pchNext, info.pchEndRead);
+
+  // A window pointer outside the buffer's valid bytes is refused.
+  MMIOINFO bad = info;
+  bad.pchNext = info.pchBuffer + 100;
+  EXPECT_EQ(mmioSetInfo(file, &bad, 0), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(mmioAdvance(file, &bad, 0), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(mmioGetInfo(nullptr, &info, 0), MMSYSERR_INVALHANDLE);
+  mmioClose(file, 0);
+}
+
+}  // namespace
+}  // namespace velmo
