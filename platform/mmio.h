@@ -18,6 +18,7 @@
 // the callers keep; a position that does not fit is a seek failure.
 #pragma once
 
+#include "platform/acm.h"  // MMSYSERR_NOERROR and the other general result codes
 #include "platform/win_types.h"
 
 namespace velmo {
@@ -57,8 +58,7 @@ constexpr int MMIO_SEEK_END = 2;
 // The default size of the buffer that MMIO_ALLOCBUF allocates.
 constexpr LONG MMIO_DEFAULTBUFFER = 64 * 1024;
 
-// Result codes.  0 is success.
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
+// Result codes.  0 (MMSYSERR_NOERROR) is success.
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;  // a null handle
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;  // a null record, or a window that is not this file's
 constexpr MMRESULT MMIOERR_BASE = 256;
