@@ -1,0 +1,90 @@
+#include "tools/pcm_wave_writer.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace velmo::tools {
+namespace {
+
+void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>((v >> shift) & 0xFF));
+}
+
+void PutTag(std::vector<std::uint8_t>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+
+float Clip(float v) { return v < -1.0f ? -1.0f : (v > 1.0f ? 1.0f : v); }
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodePcm(const PcmFormat& format, const std::vector<float>& interleaved) {
+  std::vector<std::uint8_t> out;
+  if (format.bitsPerSample == 8) {
+    out.reserve(interleaved.size());
+    for (float v : interleaved) {
+      const long q = std::lround(Clip(v) * 127.0f) + 128;
+      out.push_back(static_cast<std::uint8_t>(q));
+    }
+  } else if (format.bitsPerSample == 16) {
+    out.reserve(interleaved.size() * 2);
+    for (float v : interleaved) {
+      const long q = std::lround(Clip(v) * 32767.0f);
+      Put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(q)));
+    }
+  } else {
+    throw std::invalid_argument("only 8-bit and 16-bit PCM can be written");
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> BuildPcmWave(const PcmFormat& format, const std::vector<std::uint8_t>& sampleBytes) {
+  const std::uint16_t blockAlign = static_cast<std::uint16_t>(format.channels * (format.bitsPerSample / 8));
+  const std::uint32_t dataSize = static_cast<std::uint32_t>(sampleBytes.size());
+  const std::uint32_t pad = dataSize & 1;  // chunks are word-aligned
+  std::vector<std::uint8_t> out;
+  out.reserve(44 + dataSize + pad);
+  PutTag(out, "RIFF");
+  Put32(out, 4 + (8 + 16) + (8 + dataSize + pad));
+  PutTag(out, "WAVE");
+  PutTag(out, "fmt ");
+  Put32(out, 16);
+  Put16(out, 1);  // PCM
+  Put16(out, format.channels);
+  Put32(out, format.sampleRate);
+  Put32(out, format.sampleRate * blockAlign);
+  Put16(out, blockAlign);
+  Put16(out, format.bitsPerSample);
+  PutTag(out, "data");
+  Put32(out, dataSize);
+  out.insert(out.end(), sampleBytes.begin(), sampleBytes.end());
+  if (pad) out.push_back(0);
+  return out;
+}
+
+bool WritePcmWave(const std::string& path, const PcmFormat& format, const std::vector<float>& interleaved,
+                  std::string* error) {
+  const std::vector<std::uint8_t> image = BuildPcmWave(format, EncodePcm(format, interleaved));
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    if (error) *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
+  const int writeErrno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    if (error) *error = path + ": " + std::strerror(written ? errno : writeErrno);
+    std::remove(path.c_str());  // a short file would only mislead the reader
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velmo::tools
