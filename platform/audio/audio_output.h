@@ -1,0 +1,53 @@
+// The interface between the software device and whatever carries its mixed
+// signal away: a sound card through SDL, nothing, a file, or a test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmo {
+
+// What an output pulls its signal from.  Render fills `frames` interleaved
+// stereo float frames; it never blocks and never allocates, so an output may
+// call it from a real-time thread.
+class MixSource {
+ public:
+  virtual void Render(float* stereo, std::size_t frames) = 0;
+
+ protected:
+  ~MixSource() = default;
+};
+
+// What an output tells the device about the sound device behind it.  Both
+// calls may come from any thread of the output's own.
+class OutputEvents {
+ public:
+  virtual void OnOutputLost() = 0;
+  virtual void OnOutputRestored() = 0;
+
+ protected:
+  ~OutputEvents() = default;
+};
+
+// An output always runs in interleaved stereo at a fixed rate.
+class AudioOutput {
+ public:
+  virtual ~AudioOutput() = default;
+  // The rate the mixer must produce, known before Open.
+  virtual std::uint32_t SampleRate() const = 0;
+  // The number of frames the output takes at a time.
+  virtual std::uint32_t PeriodFrames() const = 0;
+  // Starts pulling from `source`.  Returns false if the output cannot start.
+  virtual bool Open(MixSource& source, OutputEvents& events) = 0;
+  // Stops pulling; once it returns, Render is not called again.
+  virtual void Close() = 0;
+};
+
+// The outputs that VELMO_AUDIO_OUTPUT can name.
+std::unique_ptr<AudioOutput> CreateSdlOutput();
+std::unique_ptr<AudioOutput> CreateNullOutput();
+std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path);
+
+}  // namespace velmo

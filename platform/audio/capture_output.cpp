@@ -1,0 +1,44 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio/paced_output.h"
+#include "platform/audio/pcm16.h"
+#include "platform/audio/wave_file_writer.h"
+
+namespace velmo {
+namespace {
+
+// Plays in real time like the null output and writes every period to a
+// 16-bit stereo WAVE file at 44100 Hz.
+class CaptureOutput final : public PacedOutput {
+ public:
+  static constexpr std::uint32_t kRate = 44100;
+  static constexpr std::uint32_t kPeriod = 441;  // 10 ms
+
+  explicit CaptureOutput(std::string path) : PacedOutput(kRate, kPeriod), path_(std::move(path)), pcm_(2 * kPeriod) {}
+  ~CaptureOutput() override { Close(); }
+
+ protected:
+  bool Prepare() override { return writer_.Open(path_, kRate); }
+  void Consume(const float* stereo, std::size_t frames) override {
+    for (std::size_t i = 0; i < 2 * frames; ++i) pcm_[i] = ToPcm16(stereo[i]);
+    // A failed write (a full disk) loses this period of the file but not the
+    // playback: cursors keep moving as on a sound card.
+    writer_.Append(pcm_.data(), frames);
+  }
+  void Finish() override { writer_.Close(); }
+
+ private:
+  const std::string path_;
+  std::vector<std::int16_t> pcm_;
+  WaveFileWriter writer_;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path) {
+  return std::make_unique<CaptureOutput>(path);
+}
+
+}  // namespace velmo

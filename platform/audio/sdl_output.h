@@ -1,0 +1,60 @@
+// The output to the desktop's sound device, through SDL2.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "platform/audio/audio_output.h"
+
+namespace velmo {
+
+// Opens SDL's default audio device at 48000 Hz, float stereo, 512-frame
+// periods (about 10.7 ms), and mixes in SDL's audio callback.  SDL converts
+// if the hardware wants something else; the mixer's rate never changes.
+//
+// SDL reports a removed device with an event, but the library owns no event
+// loop (the program's toolkit has its own).  Instead a watcher thread asks
+// SDL for the device's status every 20 ms; SDL marks a removed device as
+// stopped.  The watcher then closes it, tells the device its buffers are
+// lost, and tries every 250 ms to open the default output again, telling the
+// device once one opens.  All opening and closing after Open happens on
+// the watcher, so SDL's device calls never race each other.
+class SdlOutput final : public AudioOutput {
+ public:
+  static constexpr std::uint32_t kRate = 48000;
+  static constexpr std::uint32_t kPeriod = 512;
+
+  ~SdlOutput() override;
+  std::uint32_t SampleRate() const override { return kRate; }
+  std::uint32_t PeriodFrames() const override { return kPeriod; }
+  bool Open(MixSource& source, OutputEvents& events) override;
+  void Close() override;
+
+  // Makes the watcher act as if SDL had reported the device removed: the
+  // loss and reopening then run exactly as for a real removal.
+  void SimulateRemoval() { simulateRemoval_.store(true, std::memory_order_release); }
+  // Whether a device is open now (for tests of the reopening).
+  bool DeviceOpen() const { return deviceOpen_.load(std::memory_order_acquire); }
+
+ private:
+  static void Callback(void* self, std::uint8_t* stream, int bytes);
+  bool OpenDevice();
+  void CloseDevice();
+  void Watch();
+
+  MixSource* source_ = nullptr;
+  OutputEvents* events_ = nullptr;
+  std::uint32_t device_ = 0;
+  bool subsystemUp_ = false;
+  std::atomic<bool> deviceOpen_{false};
+  std::atomic<bool> simulateRemoval_{false};
+  std::thread watcher_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+};
+
+}  // namespace velmo
