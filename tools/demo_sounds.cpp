@@ -23,6 +23,12 @@ class Noise {
   std::uint32_t state_;
 };
 
+// Peak levels.  The device mixes the music and the effects by adding them,
+// so together they leave headroom: music and one effect at their loudest
+// just reach full scale instead of clipping.
+constexpr float kEffectPeak = 0.55f;
+constexpr float kMusicPeak = 0.45f;
+
 double MidiToHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
 // Scales the sound so that its loudest sample has magnitude `peak`.
@@ -63,7 +69,7 @@ DemoSound Zap() {
     const double env = FadeIn(t, 0.002) * std::exp(-4.0 * t) * FadeOut(t, length, 0.03);
     s.samples.push_back(static_cast<float>(v * env));
   }
-  Normalize(s.samples, 0.9f);
+  Normalize(s.samples, kEffectPeak);
   return s;
 }
 
@@ -87,7 +93,7 @@ DemoSound Thud() {
     const double env = FadeIn(t, 0.001) * FadeOut(t, length, 0.05);
     s.samples.push_back(static_cast<float>((body + impact) * env));
   }
-  Normalize(s.samples, 0.95f);
+  Normalize(s.samples, kEffectPeak);
   return s;
 }
 
@@ -122,7 +128,7 @@ DemoSound Chime() {
     s.samples.push_back(static_cast<float>(left * env));
     s.samples.push_back(static_cast<float>(right * env));
   }
-  Normalize(s.samples, 0.85f);
+  Normalize(s.samples, kEffectPeak);
   return s;
 }
 
@@ -286,7 +292,7 @@ DemoSound Bgm1() {
       {24, 1, 77},   {25, 1, 76},    {26, 1, 74},    {27, 1, 71},    {28, 3.5, 72},
   };
   for (const Tone& n : tune) Note(canvas, Voice::Lead, n.at * beat, n.beats * beat * 0.92, MidiToHz(n.note), 0.32, -0.4);
-  return {"bgm1.wav", {44100, 2, 16}, canvas.Take(0.8f)};
+  return {"bgm1.wav", {44100, 2, 16}, canvas.Take(kMusicPeak)};
 }
 
 // A slow music-box waltz in A minor, 96 beats a minute, twelve bars of three
@@ -316,7 +322,7 @@ DemoSound Bgm2() {
       {25, 83}, {26, 86}, {27, 84}, {28, 83}, {29, 81}, {30, 80}, {31, 83}, {33, 81},
   };
   for (const Tone& n : tune) Note(canvas, Voice::MusicBox, n.at * beat, 0.9 * beat, MidiToHz(n.note), 0.4, 0.0);
-  return {"bgm2.wav", {22050, 1, 8}, canvas.Take(0.85f)};
+  return {"bgm2.wav", {22050, 1, 8}, canvas.Take(kMusicPeak)};
 }
 
 }  // namespace

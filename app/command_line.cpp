@@ -1,0 +1,75 @@
+#include "app/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <sstream>
+
+#ifndef VELMO_VERSION
+#define VELMO_VERSION "unknown"
+#endif
+
+namespace velmo {
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine result;
+  CLI::App app{
+      "Velmo Sound Library sample program: a window with two music buttons, a stop button and three\n"
+      "effect buttons.  It opens sfx1.wav, sfx2.wav, sfx3.wav, bgm1.wav and bgm2.wav in the current\n"
+      "directory (velmo-make-samples DIR writes a set).",
+      "velmo-sample"};
+  app.set_version_flag("--version", std::string("velmo-sample ") + VELMO_VERSION);
+  app.add_flag("--headless", result.options.headless,
+               "Run without a window or display; message boxes are written to standard error only");
+  app.add_option("--script", result.options.script,
+                 "Run a script (FILE, or - for standard input): press NAME|CAPTION, wait MS, close; # comments")
+      ->type_name("FILE");
+  auto* output = app.add_option("--output", result.options.output,
+                                "Render the sound into FILE.wav instead of the sound device "
+                                "(VELMO_AUDIO_OUTPUT=capture:FILE)")
+                     ->type_name("FILE.wav");
+  auto* null = app.add_flag("--null-audio", result.options.nullAudio,
+                            "Play into the null output (VELMO_AUDIO_OUTPUT=null)");
+  output->excludes(null);
+  app.footer(
+      "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: sdl (the\n"
+      "default, the system's sound device), null, or capture:PATH (a WAVE file).");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    result.stdoutText = app.help();
+    return result;
+  } catch (const CLI::CallForAllHelp&) {
+    result.stdoutText = app.help("", CLI::AppFormatMode::All);
+    return result;
+  } catch (const CLI::CallForVersion& e) {
+    result.stdoutText = std::string(e.what()) + "\n";
+    return result;
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream err;
+    err << "velmo-sample: " << e.what() << "\n" << "Run with --help for more information.\n";
+    result.stderrText = err.str();
+    result.exitCode = 2;
+    return result;
+  }
+  if (result.options.script && result.options.script->empty()) {
+    result.stderrText = "velmo-sample: --script needs a file name, or - for standard input\n";
+    result.exitCode = 2;
+    return result;
+  }
+  if (result.options.output && result.options.output->empty()) {
+    result.stderrText = "velmo-sample: --output needs a file name\n";
+    result.exitCode = 2;
+    return result;
+  }
+  result.run = true;
+  return result;
+}
+
+void ApplyEnvironment(const SampleOptions& options) {
+  if (options.output) ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + *options.output).c_str(), 1);
+  if (options.nullAudio) ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
+  if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+}  // namespace velmo

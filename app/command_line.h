@@ -1,0 +1,35 @@
+// The sample program's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velmo {
+
+struct SampleOptions {
+  bool headless = false;              // no window: message boxes go to standard error only
+  std::optional<std::string> script;  // a script file, or "-" for standard input
+  std::optional<std::string> output;  // render into this WAVE file instead of the sound device
+  bool nullAudio = false;             // play into the null output
+};
+
+struct CommandLine {
+  // Run the program with `options`, or exit at once with `exitCode` after
+  // writing `stdoutText` and `stderrText` (help, version, usage errors).
+  bool run = false;
+  int exitCode = 0;
+  std::string stdoutText;
+  std::string stderrText;
+  SampleOptions options;
+};
+
+// Parses the arguments.  Help and version exit with 0; anything the program
+// does not know, or options that contradict each other, exit with 2.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// Sets the environment the options stand for, before the audio device or the
+// window system start: VELMO_AUDIO_OUTPUT for --output and --null-audio,
+// and the offscreen window system for --headless.
+void ApplyEnvironment(const SampleOptions& options);
+
+}  // namespace velmo
