@@ -8,6 +8,16 @@ LONG StreamPlaying = 0;
 LONG StreamOpen = 0;
 UINT TimerId = 0;
 
+IDirectSoundBuffer* StreamBuffer = nullptr;
+IDirectSoundBuffer* TimerBuffer = nullptr;
+HMMIO StreamFile = nullptr;
+WAVEFORMATEX* StreamFormat = nullptr;
+MMCKINFO StreamRiffChunk{};
+MMCKINFO StreamDataChunk{};
+DWORD StreamBufferBytes = 0;
+DWORD RefillPosition = 0;
+std::atomic<LONG> StreamHalting{0};
+
 }  // namespace velmo
 
 namespace velmo {
@@ -17,6 +27,15 @@ void StopRefillTimer() {
   timeEndPeriod(kRefillPeriodMs);
   while (InterlockedExchange(&StreamLock, 1) != 0) Sleep(kStreamLockRetryMs);
   TimerActive = 0;
+}
+
+}  // namespace velmo
+
+namespace velmo {
+
+BYTE StreamSilenceValue() {
+  if (StreamFormat != nullptr && StreamFormat->wBitsPerSample == 8) return 0x80;
+  return 0;
 }
 
 }  // namespace velmo

@@ -1,4 +1,5 @@
 // Starting the audio device on a window and shutting it down again.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/acm.h"

@@ -1,0 +1,271 @@
+// The refill tick, delivered by hand through the platform double.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+#include "platform/services.h"
+#include "tests/stream/stream_fixture.h"
+
+namespace velmo::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr DWORD kCd44Bytes = 211680;
+
+using RefillTick = StreamTest;
+
+TEST_F(RefillTick, WithNothingPlayedReadsTheCursorOnly) {
+  OpenPlaying(PcmFile("bgm1.wav", Pattern(300000)));
+  const DWORD unread = StreamDataChunk.cksize;
+
+  ASSERT_TRUE(fake.FireTimer());
+
+  EXPECT_THAT(fake.CallNames(), ElementsAre("buffer1.GetStatus", "buffer1.GetCurrentPosition"));
+  EXPECT_EQ(StreamDataChunk.cksize, unread);
+  EXPECT_EQ(StreamLock.load(), 0);
+}
+
+TEST_F(RefillTick, RefillsThePlayedSpanWithTheNextDataAndMovesUpToTheCursor) {
+  const Bytes data = Pattern(300000);
+  OpenPlaying(PcmFile("bgm1.wav", data));
+
+  PlayAndTick(8820);
+
+  EXPECT_THAT(fake.CallNames(), ElementsAre("buffer1.GetStatus", "buffer1.GetCurrentPosition", "buffer1.Lock",
+                                            "buffer1.Unlock"));
+  EXPECT_EQ(fake.Calls()[2].args, (std::vector<std::int64_t>{0, 8820, 0}));
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 8820), Slice(data, kCd44Bytes, 8820));
+  EXPECT_EQ(Slice(Buffer()->Data(), 8820, kCd44Bytes - 8820), Slice(data, 8820, kCd44Bytes - 8820))
+      << "the unplayed part is untouched";
+  EXPECT_EQ(RefillPosition, 8820u);
+  EXPECT_EQ(StreamLock.load(), 0);
+  EXPECT_FALSE(Buffer()->Locked());
+}
+
+TEST_F(RefillTick, ASpanThatWrapsIsFilledAsTwoRegionsInFileOrder) {
+  const Bytes data = Pattern(1000000);
+  OpenPlaying(PcmFile("bgm1.wav", data));
+  PlayAndTick(kCd44Bytes - 1000);  // refill up to 1000 bytes before the end
+  fake.ClearCalls();
+
+  PlayAndTick(3000);  // the cursor wraps to 2000
+
+  EXPECT_EQ(fake.Calls()[2].name, "buffer1.Lock");
+  EXPECT_EQ(fake.Calls()[2].args, (std::vector<std::int64_t>{kCd44Bytes - 1000, 3000, 0}));
+  EXPECT_EQ(fake.Calls()[3].args, (std::vector<std::int64_t>{1000, 2000})) << "Unlock of both regions";
+  const std::size_t next = 2 * kCd44Bytes - 1000;  // file offset of the span's first byte
+  EXPECT_EQ(Slice(Buffer()->Data(), kCd44Bytes - 1000, 1000), Slice(data, next, 1000));
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 2000), Slice(data, next + 1000, 2000));
+  EXPECT_EQ(RefillPosition, 2000u);
+}
+
+TEST_F(RefillTick, DataEndingInsideARegionContinuesFromTheFirstDataByte) {
+  // 8-bit mono at 11025 Hz: a 13230-byte buffer over 20000 data bytes.
+  const Bytes data = Pattern(20000, 3);
+  OpenPlaying(PcmFile("bgm1.wav", data, 1, 11025, 8));
+
+  PlayAndTick(8000);
+  // 6770 bytes finish the data, then 1230 come from its start.
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 8000), Looped(data, 13230, 8000));
+
+  PlayAndTick(5000);
+  EXPECT_EQ(Slice(Buffer()->Data(), 8000, 5000), Looped(data, 1230, 5000));
+  EXPECT_EQ(RefillPosition, 13000u);
+}
+
+TEST_F(RefillTick, ALostBufferIsRestoredRefilledByAThirdFromTheStartAndPlayedAgain) {
+  // 8001 bytes a second: a 9601-byte buffer, whose third (2 x 9601 / 6) is
+  // 3200 with the quotient truncated.
+  const Bytes data = Pattern(30000);
+  OpenPlaying(PcmFile("bgm1.wav", data, 1, 8001, 8));
+  PlayAndTick(4000);
+  Buffer()->Lose();
+  fake.ClearCalls();
+
+  ASSERT_TRUE(fake.FireTimer());
+
+  EXPECT_THAT(fake.CallNames(), ElementsAre("buffer1.GetStatus", "buffer1.Restore", "buffer1.GetCurrentPosition",
+                                            "buffer1.Lock", "buffer1.Unlock", "buffer1.Play"));
+  const std::vector<Call> calls = fake.Calls();
+  EXPECT_EQ(calls[3].args, (std::vector<std::int64_t>{0, 3200, 0}));
+  EXPECT_EQ(calls[5].args, (std::vector<std::int64_t>{0, 0, DSBPLAY_LOOPING}));
+  // The file goes on where the last refill stopped: 9601 primed + 4000.
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 3200), Slice(data, 13601, 3200));
+  EXPECT_EQ(RefillPosition, 3200u);
+  EXPECT_TRUE(Buffer()->Playing());
+  EXPECT_TRUE(Buffer()->Looping());
+  EXPECT_EQ(StreamLock.load(), 0);
+}
+
+TEST_F(RefillTick, ARestoreThatFailsLeavesEverythingForTheNextTick) {
+  OpenPlaying(PcmFile("bgm1.wav", Pattern(300000)));
+  PlayAndTick(8820);
+  Buffer()->Lose();
+  fake.Fail("Restore", DSERR_BUFFERLOST, 1);
+  fake.ClearCalls();
+
+  ASSERT_TRUE(fake.FireTimer());
+  EXPECT_THAT(fake.CallNames(), ElementsAre("buffer1.GetStatus", "buffer1.Restore"));
+  EXPECT_EQ(RefillPosition, 8820u);
+  EXPECT_EQ(StreamLock.load(), 0);
+
+  ASSERT_TRUE(fake.FireTimer());
+  EXPECT_TRUE(Buffer()->Playing()) << "the second tick restored it";
+  EXPECT_EQ(RefillPosition, 70560u);
+}
+
+TEST_F(RefillTick, AFailedLockWritesOneDebugLineAndAsksForTheLargerSpanNextTime) {
+  const Bytes data = Pattern(300000);
+  OpenPlaying(PcmFile("bgm1.wav", data));
+  fake.Fail("Lock", DSERR_INVALIDCALL, 1);
+  const std::vector<std::uint8_t> before = Buffer()->Data();
+
+  PlayAndTick(8820);
+
+  EXPECT_THAT(fake.DebugLines(), ElementsAre("VSTimeRunFuncForDSound() could not lock DirectSoundBuffer"));
+  EXPECT_THAT(fake.CallNamesContaining("Unlock"), IsEmpty());
+  EXPECT_EQ(Buffer()->Data(), before);
+  EXPECT_EQ(RefillPosition, 0u);
+  EXPECT_EQ(StreamLock.load(), 0);
+  EXPECT_THAT(fake.MessageBoxes(), IsEmpty());
+
+  fake.ClearCalls();
+  PlayAndTick(8820);
+  EXPECT_EQ(fake.Calls()[2].args, (std::vector<std::int64_t>{0, 17640, 0}));
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 17640), Slice(data, kCd44Bytes, 17640));
+  EXPECT_EQ(fake.DebugLines().size(), 1u);
+}
+
+TEST_F(RefillTick, ThatFindsTheLockHeldTouchesNothingAndLeavesItHeld) {
+  OpenPlaying(PcmFile("bgm1.wav", Pattern(300000)));
+  Buffer()->Advance(8820);
+  StreamLock.store(1);
+
+  ASSERT_TRUE(fake.FireTimer());
+
+  EXPECT_THAT(fake.CallNames(), IsEmpty());
+  EXPECT_EQ(StreamLock.load(), 1);
+  EXPECT_EQ(RefillPosition, 0u);
+}
+
+class RefillTickUnreadable : public StreamTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RefillTickUnreadable, StatusOrCursorLeavesTheBufferAndPositionAlone) {
+  OpenPlaying(PcmFile("bgm1.wav", Pattern(300000)));
+  PlayAndTick(8820);
+  const std::vector<std::uint8_t> before = Buffer()->Data();
+  fake.Fail(GetParam(), DSERR_GENERIC, 1);
+  fake.ClearCalls();
+
+  PlayAndTick(8820);
+
+  EXPECT_THAT(fake.CallNamesContaining("Lock"), IsEmpty());
+  EXPECT_EQ(Buffer()->Data(), before);
+  EXPECT_EQ(RefillPosition, 8820u);
+  EXPECT_EQ(StreamLock.load(), 0);
+
+  PlayAndTick(0);
+  EXPECT_EQ(RefillPosition, 17640u) << "the next tick catches up";
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, RefillTickUnreadable, ::testing::Values("GetStatus", "GetCurrentPosition"));
+
+struct SilenceCase {
+  std::uint16_t channels;
+  std::uint32_t rate;
+  std::uint16_t bits;
+  std::uint8_t silence;
+};
+
+class RefillTickDuringAHalt : public StreamTest, public ::testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(RefillTickDuringAHalt, WritesSilenceAndReadsNothing) {
+  const SilenceCase c = GetParam();
+  OpenPlaying(PcmFile("bgm1.wav", Pattern(500000, 1), c.channels, c.rate, c.bits));
+  const DWORD size = StreamBufferBytes;
+  PlayAndTick(size - 100);
+  const DWORD unread = StreamDataChunk.cksize;
+  StreamHalting.store(1);
+
+  PlayAndTick(300);  // wraps: 100 bytes at the end, 200 from the start
+
+  EXPECT_EQ(Slice(Buffer()->Data(), size - 100, 100), Bytes(100, c.silence));
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 200), Bytes(200, c.silence));
+  EXPECT_NE(Buffer()->Data()[200], c.silence);
+  EXPECT_EQ(StreamDataChunk.cksize, unread);
+  EXPECT_EQ(RefillPosition, 200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, RefillTickDuringAHalt,
+                         ::testing::Values(SilenceCase{1, 22050, 8, 0x80}, SilenceCase{2, 11025, 8, 0x80},
+                                           SilenceCase{2, 44100, 16, 0}, SilenceCase{1, 8000, 24, 0}));
+
+// --- Data that yields nothing ----------------------------------------------
+
+TEST_F(RefillTick, AnEmptyDataChunkGivesSilenceNotAHang) {
+  OpenPlaying(PcmFile("empty.wav", Bytes{}, 1, 11025, 8));
+  PlayAndTick(5000);
+  PlayAndTick(13000);
+  EXPECT_EQ(Buffer()->Data(), Bytes(13230, 0x80));
+  EXPECT_EQ(StreamLock.load(), 0);
+}
+
+TEST_F(RefillTick, AFileCutShortOfItsDeclaredDataNeverHangsTheRead) {
+  // The data chunk says 40000 bytes but the file ends after 1000 of them.
+  // A read that runs into the cut reports nothing, so the wrapping read
+  // starts again from the first data byte; a pass from there that cannot be
+  // served either ends the region in silence.
+  const Bytes samples = Pattern(1000);
+  Bytes body = PcmFmt(1, 11025, 8);
+  Append(body, Chunk("data", samples, 40000));
+  OpenPlaying(dir.Write("cut.wav", Riff(body)));
+  EXPECT_EQ(Buffer()->Data(), Bytes(13230, 0x80)) << "the 13230-byte fill can never be served";
+
+  PlayAndTick(700);
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 700), Slice(samples, 0, 700));
+  PlayAndTick(700);  // 300 bytes, then the cut: the region starts over
+  EXPECT_EQ(Slice(Buffer()->Data(), 700, 700), Slice(samples, 0, 700));
+  PlayAndTick(5000);
+  EXPECT_EQ(Slice(Buffer()->Data(), 1400, 5000), Bytes(5000, 0x80));
+  EXPECT_EQ(RefillPosition, 6400u);
+  EXPECT_EQ(StreamLock.load(), 0);
+}
+
+TEST_F(RefillTick, AStreamFileThatShrinksWhilePlayingEndsInSilenceAndRewindsToSilence) {
+  const Bytes data = Pattern(1000000);
+  const std::string path = PcmFile("bgm1.wav", data);
+  OpenPlaying(path);
+  PlayAndTick(8820);
+  std::filesystem::resize_file(path, 30);  // not even the data chunk's header is left
+
+  // The file layer still holds some bytes read before the cut; after those
+  // every refill is silence.
+  for (int tick = 0; tick < 20; ++tick) PlayAndTick(8820);
+  const DWORD last = RefillPosition - 8820;
+  EXPECT_EQ(Slice(Buffer()->Data(), last, 8820), Bytes(8820, 0));
+  EXPECT_EQ(StreamLock.load(), 0);
+
+  // The rewind finds no data chunk: the whole buffer is silence.
+  sound.StopStream();
+  EXPECT_EQ(Buffer()->Data(), Bytes(kCd44Bytes, 0));
+  EXPECT_EQ(StreamHalting.load(), 0);
+  sound.PlayStream();
+  PlayAndTick(8820);
+  EXPECT_EQ(StreamPlaying, 1);
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 8820), Bytes(8820, 0));
+}
+
+TEST_F(RefillTick, AStreamFileRemovedWhilePlayingGoesOnFromTheOpenFile) {
+  const Bytes data = Pattern(300000);
+  const std::string path = PcmFile("bgm1.wav", data);
+  OpenPlaying(path);
+  std::filesystem::remove(path);
+  PlayAndTick(8820);
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 8820), Slice(data, kCd44Bytes, 8820));
+}
+
+}  // namespace
+}  // namespace velmo::testing
