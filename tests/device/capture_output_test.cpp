@@ -1,0 +1,111 @@
+// The capture output end to end: a known buffer played for two seconds of
+// real time through VELMO_AUDIO_OUTPUT=capture:PATH gives a WAVE file that
+// sox reads, of about that length, holding the buffer's samples.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "platform/audio/wave_file_writer.h"
+#include "platform/audio_device.h"
+#include "tests/device/device_test_support.h"
+
+namespace velmo::testing {
+namespace {
+
+std::string TempPath(const char* name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir != nullptr ? dir : "/tmp") + "/velmo-" + std::to_string(::getpid()) + "-" + name;
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CaptureOutput, TwoSecondsOfAKnownBufferBecomeAPlayableFile) {
+  const std::string path = TempPath("capture.wav");
+  ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + path).c_str(), 1);
+  IDirectSound* device = CreateAudioDevice();
+  ASSERT_EQ(device->Initialize(nullptr), DS_OK);
+  // A 441-frame stereo pattern at the capture rate loops without conversion,
+  // so every frame of the file is one of the pattern's, in order.
+  constexpr std::size_t kPattern = 441;
+  const auto pattern = Ramp(2 * kPattern, 100, 97);
+  WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+  DSBUFFERDESC desc = Description(&format, kPattern * 4);
+  IDirectSoundBuffer* buffer = nullptr;
+  ASSERT_EQ(device->CreateSoundBuffer(&desc, &buffer, nullptr), DS_OK);
+  Write(buffer, 0, pattern.data(), kPattern * 4);
+  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // While it plays the file is already valid.
+  const double sofar = std::atof(RunCommand("soxi -D '" + path + "' 2>/dev/null").c_str());
+  EXPECT_GT(sofar, 1.5);
+  buffer->Release();
+  ASSERT_EQ(device->Release(), 0u);
+  ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
+
+  EXPECT_EQ(RunCommand("soxi -r '" + path + "'"), "44100\n");
+  EXPECT_EQ(RunCommand("soxi -c '" + path + "'"), "2\n");
+  EXPECT_EQ(RunCommand("soxi -b '" + path + "'"), "16\n");
+  const double seconds = std::atof(RunCommand("soxi -D '" + path + "'").c_str());
+  EXPECT_NEAR(seconds, 2.0, 0.25);
+
+  const auto file = ReadFile(path);
+  ASSERT_GT(file.size(), 44u);
+  const std::size_t frames = (file.size() - 44) / 4;
+  EXPECT_NEAR(static_cast<double>(frames), seconds * 44100, 1.0);
+  // The mix of a loop that began within the first period: find where the
+  // pattern starts, then every later frame follows it.
+  std::size_t start = 0;
+  auto sampleAt = [&](std::size_t i) {
+    return static_cast<std::int16_t>(file[44 + 2 * i] | (file[45 + 2 * i] << 8));
+  };
+  while (start < frames && sampleAt(2 * start) != pattern[0]) ++start;
+  ASSERT_LT(start, 441u * 4) << "the pattern never starts";
+  for (std::size_t f = start; f < frames; ++f) {
+    ASSERT_EQ(sampleAt(2 * f), pattern[2 * ((f - start) % kPattern)]) << "frame " << f;
+    ASSERT_EQ(sampleAt(2 * f + 1), pattern[2 * ((f - start) % kPattern) + 1]) << "frame " << f;
+  }
+  std::remove(path.c_str());
+}
+
+TEST(WaveFileWriter, HeaderDescribesWhatIsWrittenAtEveryStep) {
+  const std::string path = TempPath("writer.wav");
+  WaveFileWriter writer;
+  ASSERT_TRUE(writer.Open(path, 44100));
+  EXPECT_EQ(RunCommand("soxi -s '" + path + "'"), "0\n");
+  const std::int16_t frames[6] = {1, -1, 2, -2, 3, -3};
+  ASSERT_TRUE(writer.Append(frames, 3));
+  // Without closing, as if the process were killed now.
+  EXPECT_EQ(RunCommand("soxi -s '" + path + "'"), "3\n");
+  ASSERT_TRUE(writer.Append(frames, 2));
+  EXPECT_EQ(RunCommand("soxi -s '" + path + "'"), "5\n");
+  writer.Close();
+  const auto file = ReadFile(path);
+  ASSERT_EQ(file.size(), 44u + 20u);
+  EXPECT_EQ(file[44 + 4 * 3], 1);  // the second append starts with frame 0 again
+  std::remove(path.c_str());
+  EXPECT_FALSE(writer.Open("/nonexistent-directory/x.wav", 44100));
+}
+
+}  // namespace
+}  // namespace velmo::testing
