@@ -7,7 +7,9 @@ namespace velmo {
 SampleApplication::SampleApplication(int& argc, char** argv, MessageBoxSink& boxes)
     : QApplication(argc, argv), boxes_(boxes) {
   setApplicationName("velmo-sample");
-  setApplicationDisplayName("Velmo Sound Library Sample Program");
+  // The classic style draws group boxes as a frame whose top line carries
+  // the title, the look the window's layout was drawn for.
+  setStyle("Windows");
 }
 
 bool SampleApplication::notify(QObject* receiver, QEvent* event) {
