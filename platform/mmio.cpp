@@ -254,7 +254,11 @@ MMRESULT mmioDescend(HMMIO file, MMCKINFO* chunk, const MMCKINFO* parent, UINT f
   // "LIST" the data offset is that of the form type, which the size counts.
   const std::int64_t parentEnd = parent == nullptr ? std::numeric_limits<std::int64_t>::max()
                                                    : static_cast<std::int64_t>(parent->dwDataOffset) + parent->cksize;
-  const UINT search = flags & (MMIO_FINDCHUNK | MMIO_FINDRIFF | MMIO_FINDLIST);
+  // One search at a time; of several flags the most specific wins.
+  UINT search = 0;
+  if ((flags & MMIO_FINDCHUNK) != 0) search = MMIO_FINDCHUNK;
+  if ((flags & MMIO_FINDLIST) != 0) search = MMIO_FINDLIST;
+  if ((flags & MMIO_FINDRIFF) != 0) search = MMIO_FINDRIFF;
   FOURCC wantedId = chunk->ckid;
   if (search == MMIO_FINDRIFF) wantedId = FOURCC_RIFF;
   if (search == MMIO_FINDLIST) wantedId = FOURCC_LIST;
