@@ -26,6 +26,10 @@ std::vector<float> ManualOutput::RenderFloat(std::size_t frames) {
   return mix;
 }
 
+void ManualOutput::RenderInto(float* stereo, std::size_t frames) {
+  if (source_ != nullptr) source_->Render(stereo, frames);
+}
+
 std::vector<std::int16_t> ManualOutput::Render(std::size_t frames) {
   const std::vector<float> mix = RenderFloat(frames);
   std::vector<std::int16_t> pcm(mix.size());

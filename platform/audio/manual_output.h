@@ -24,6 +24,9 @@ class ManualOutput final : public AudioOutput {
   // when the output is not open.  Not to be called from two threads at once.
   std::vector<std::int16_t> Render(std::size_t frames);
   std::vector<float> RenderFloat(std::size_t frames);
+  // Mixes into the caller's memory, allocating nothing (for benchmarks).
+  // Leaves it untouched when the output is not open.
+  void RenderInto(float* stereo, std::size_t frames);
 
   // Pretends the sound device went away, or came back: the device's buffers
   // become lost, and Restore succeeds again after SimulateReopen.
