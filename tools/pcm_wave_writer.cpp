@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace velmo::tools {
@@ -81,7 +82,10 @@ bool WritePcmWave(const std::string& path, const PcmFormat& format, const std::v
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
     if (error) *error = path + ": " + std::strerror(written ? errno : writeErrno);
-    std::remove(path.c_str());  // a short file would only mislead the reader
+    // A cut-short file would only mislead whoever reads it next; devices and
+    // other special files are left alone.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
     return false;
   }
   return true;
