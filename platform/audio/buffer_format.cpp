@@ -8,15 +8,27 @@
 namespace velmo {
 namespace {
 
-// The extensible format's tail, as it follows the 18-byte record.
-#pragma pack(push, 1)
+// The extensible format's tail, as it follows the 18-byte record: valid
+// bits per sample (2 bytes), channel mask (4), sub-format identifier (16).
+// The fields are copied out one by one because in the record they sit at
+// offsets that do not suit their alignment.
+constexpr std::size_t kExtensibleTailBytes = 22;
 struct ExtensibleTail {
   WORD validBitsPerSample;
   DWORD channelMask;
   GUID subFormat;
 };
-#pragma pack(pop)
-static_assert(sizeof(ExtensibleTail) == 22, "the extensible tail is 22 bytes");
+ExtensibleTail ReadExtensibleTail(const WAVEFORMATEX* format) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(format) + sizeof(WAVEFORMATEX);
+  ExtensibleTail tail;
+  std::memcpy(&tail.validBitsPerSample, bytes, 2);
+  std::memcpy(&tail.channelMask, bytes + 2, 4);
+  std::memcpy(&tail.subFormat.Data1, bytes + 6, 4);
+  std::memcpy(&tail.subFormat.Data2, bytes + 10, 2);
+  std::memcpy(&tail.subFormat.Data3, bytes + 12, 2);
+  std::memcpy(tail.subFormat.Data4, bytes + 14, 8);
+  return tail;
+}
 
 constexpr GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID kSubtypeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -156,9 +168,8 @@ HRESULT ParseBufferFormat(const WAVEFORMATEX* format, BufferFormat* out) {
   WORD tag = format->wFormatTag;
   DWORD mask = 0;
   if (tag == WAVE_FORMAT_EXTENSIBLE) {
-    if (format->cbSize < sizeof(ExtensibleTail)) return DSERR_BADFORMAT;
-    ExtensibleTail tail;
-    std::memcpy(&tail, reinterpret_cast<const std::uint8_t*>(format) + sizeof(WAVEFORMATEX), sizeof tail);
+    if (format->cbSize < kExtensibleTailBytes) return DSERR_BADFORMAT;
+    const ExtensibleTail tail = ReadExtensibleTail(format);
     if (tail.subFormat == kSubtypePcm) tag = WAVE_FORMAT_PCM;
     else if (tail.subFormat == kSubtypeFloat) tag = WAVE_FORMAT_IEEE_FLOAT;
     else return DSERR_BADFORMAT;

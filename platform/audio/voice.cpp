@@ -26,7 +26,9 @@ Voice::Voice(const BufferFormat& format, DWORD bytes, DWORD outputRate, std::uni
 
 void Voice::Start(bool loop) {
   looping = loop;
-  if (playing) return;  // already running: only the looping mode changes
+  // Already running: only the looping mode changes.  A one-shot buffer that
+  // is only draining its converter's tail has ended, so it starts again.
+  if (playing && !draining_) return;
   playing = true;
   draining_ = false;
   resampler_->Restart();
