@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/sample_application.h"
 #include "app/script_runner.h"
 #include "app/sndtest.h"
 #include "app/window_message_boxes.h"
@@ -70,6 +71,24 @@ void WriteTone(const QString& path, velmo::tools::PcmFormat format, double secon
   std::string error;
   if (!velmo::tools::WritePcmWave(path.toStdString(), format, samples, &error)) qFatal("%s", error.c_str());
 }
+
+// The application's own message boxes (its exception display), recorded.
+struct RecordingBoxes final : velmo::MessageBoxSink {
+  int Show(velmo::HWND, const char* text, const char* caption, velmo::UINT style) override {
+    shown.push_back({nullptr, text, caption, style});
+    return velmo::IDOK;
+  }
+  std::vector<velmo::testing::MessageBoxRecord> shown;
+};
+RecordingBoxes applicationBoxes;
+
+class Thrower : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("the handler gave up");
+    return QObject::event(e);
+  }
+};
 
 }  // namespace
 
@@ -531,6 +550,21 @@ class SampleWindowTest : public QObject {
 
   // --- The program's message boxes ---
 
+  void anExceptionFromAnEventHandlerIsShownAndTheLoopGoesOn() {
+    applicationBoxes.shown.clear();
+    Thrower thrower;
+    QEvent user(QEvent::User);
+    QCoreApplication::sendEvent(&thrower, &user);
+    QCOMPARE(applicationBoxes.shown.size(), std::size_t{1});
+    QCOMPARE(applicationBoxes.shown[0].text, std::string("the handler gave up"));
+    QCOMPARE(applicationBoxes.shown[0].caption, std::string("velmo-sample"));
+    QCOMPARE(applicationBoxes.shown[0].style, velmo::MB_ICONERROR);
+    // The loop still dispatches afterwards.
+    bool ran = false;
+    QTimer::singleShot(0, [&ran] { ran = true; });
+    QTRY_VERIFY(ran);
+  }
+
   void aBoxIsAModalBoxOnItsOwnerAndALineOnStandardError() {
     velmo::InstallPlatform(nullptr);  // the real platform routes boxes to the sink
     QWidget owner;
@@ -586,5 +620,11 @@ class SampleWindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(SampleWindowTest)
+// The test runs under the program's own application object, so that its
+// exception display is the one under test.
+int main(int argc, char** argv) {
+  velmo::SampleApplication app(argc, argv, applicationBoxes);
+  SampleWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "sample_window_test.moc"
