@@ -100,6 +100,20 @@ TEST_F(RefillTick, ALostBufferIsRestoredRefilledByAThirdFromTheStartAndPlayedAga
   EXPECT_EQ(StreamLock.load(), 0);
 }
 
+TEST_F(RefillTick, ABufferLostWithTheCursorAtTheRefillPositionIsStillRefilled) {
+  // Nothing has been played since the last refill, but the restored memory
+  // holds nothing: the third must be written all the same.
+  const Bytes data = Pattern(300000);
+  OpenPlaying(PcmFile("bgm1.wav", data));
+  Buffer()->Lose();
+
+  ASSERT_TRUE(fake.FireTimer());
+
+  EXPECT_EQ(Slice(Buffer()->Data(), 0, 70560), Slice(data, kCd44Bytes, 70560));
+  EXPECT_EQ(RefillPosition, 70560u);
+  EXPECT_TRUE(Buffer()->Playing());
+}
+
 TEST_F(RefillTick, ARestoreThatFailsLeavesEverythingForTheNextTick) {
   OpenPlaying(PcmFile("bgm1.wav", Pattern(300000)));
   PlayAndTick(8820);
