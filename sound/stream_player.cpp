@@ -30,7 +30,8 @@ constexpr DWORD kStreamBufferFlags =
     DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY;
 static_assert(kStreamBufferFlags == 0x100E0);
 
-// The stream sits 40 dB toward the right.
+// Full volume, panned 4000 hundredths of a decibel to the right: the left
+// channel plays 40 dB down, the right one unchanged.
 constexpr LONG kStreamVolume = 0;
 constexpr LONG kStreamPan = 4000;
 
