@@ -42,8 +42,10 @@ void CountCall(UINT id, UINT /*message*/, DWORD_PTR user, DWORD_PTR, DWORD_PTR) 
     probe->lastId = id;
     probe->lastUser = user;
     probe->thread = std::this_thread::get_id();
+    // Notified under the lock, so a waiter cannot return and destroy the
+    // probe while the notification is still going out.
+    probe->changed.notify_all();
   }
-  probe->changed.notify_all();
   if (probe->killSelfAtCall) probe->timer->KillEvent(id);
 }
 
@@ -75,8 +77,10 @@ TEST(PeriodicTimer, NoCallStartsAfterKillReturns) {
 }
 
 TEST(PeriodicTimer, AProcedureMayKillItsOwnEvent) {
-  PeriodicTimer timer;
-  Probe probe;
+  // The procedure goes on after its own kill returns, so the probe and the
+  // timer must outlive this test's scope.
+  static PeriodicTimer timer;
+  static Probe probe;
   probe.timer = &timer;
   probe.killSelfAtCall = true;
   timer.SetEvent(1, 1, CountCall, reinterpret_cast<DWORD_PTR>(&probe), TIME_PERIODIC);
