@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
 
 namespace velmo {
 
@@ -44,10 +42,5 @@ class AudioOutput {
   // Stops pulling; once it returns, Render is not called again.
   virtual void Close() = 0;
 };
-
-// The outputs that VELMO_AUDIO_OUTPUT can name.
-std::unique_ptr<AudioOutput> CreateSdlOutput();
-std::unique_ptr<AudioOutput> CreateNullOutput();
-std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path);
 
 }  // namespace velmo

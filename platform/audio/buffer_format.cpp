@@ -45,85 +45,6 @@ constexpr DWORD kFrontLeft = 0x1, kFrontRight = 0x2, kFrontCenter = 0x4, kLowFre
 constexpr DWORD kDefaultOrder[kMaxBufferChannels] = {kFrontLeft, kFrontRight, kFrontCenter, kLowFrequency,
                                                      kBackLeft,  kBackRight,  kSideLeft,    kSideRight};
 
-template <SampleKind Kind>
-inline float ReadSample(const std::uint8_t* p) {
-  if constexpr (Kind == SampleKind::kUnsigned8) {
-    return (static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
-  } else if constexpr (Kind == SampleKind::kSigned16) {
-    const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-    return v * (1.0f / 32768.0f);
-  } else if constexpr (Kind == SampleKind::kSigned24) {
-    const std::uint32_t u = (static_cast<std::uint32_t>(p[0]) << 8) | (static_cast<std::uint32_t>(p[1]) << 16) |
-                            (static_cast<std::uint32_t>(p[2]) << 24);
-    return static_cast<float>(static_cast<std::int32_t>(u) >> 8) * (1.0f / 8388608.0f);
-  } else if constexpr (Kind == SampleKind::kSigned32) {
-    const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    return static_cast<float>(static_cast<std::int32_t>(u)) * (1.0f / 2147483648.0f);
-  } else {
-    const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    return std::bit_cast<float>(u);
-  }
-}
-
-template <SampleKind Kind>
-constexpr unsigned kSampleBytes = Kind == SampleKind::kUnsigned8   ? 1
-                                  : Kind == SampleKind::kSigned16 ? 2
-                                  : Kind == SampleKind::kSigned24 ? 3
-                                                                  : 4;
-
-// Mono goes to both output channels at full level, so that a mono buffer at
-// unity gain comes out sample-exact on each side.
-template <SampleKind Kind>
-void DecodeMono(const std::uint8_t* bytes, std::size_t frames, const BufferFormat& format, float* stereo) {
-  for (std::size_t i = 0; i < frames; ++i, bytes += format.blockAlign) {
-    const float s = ReadSample<Kind>(bytes);
-    stereo[2 * i] = s;
-    stereo[2 * i + 1] = s;
-  }
-}
-
-template <SampleKind Kind>
-void DecodeStereo(const std::uint8_t* bytes, std::size_t frames, const BufferFormat& format, float* stereo) {
-  for (std::size_t i = 0; i < frames; ++i, bytes += format.blockAlign) {
-    stereo[2 * i] = ReadSample<Kind>(bytes);
-    stereo[2 * i + 1] = ReadSample<Kind>(bytes + kSampleBytes<Kind>);
-  }
-}
-
-template <SampleKind Kind>
-void DecodeMultichannel(const std::uint8_t* bytes, std::size_t frames, const BufferFormat& format, float* stereo) {
-  for (std::size_t i = 0; i < frames; ++i, bytes += format.blockAlign) {
-    float left = 0.0f, right = 0.0f;
-    for (unsigned c = 0; c < format.channels; ++c) {
-      const float s = ReadSample<Kind>(bytes + c * kSampleBytes<Kind>);
-      left += format.toLeft[c] * s;
-      right += format.toRight[c] * s;
-    }
-    stereo[2 * i] = left;
-    stereo[2 * i + 1] = right;
-  }
-}
-
-template <SampleKind Kind>
-FrameDecoder ChooseDecoder(unsigned channels) {
-  if (channels == 1) return &DecodeMono<Kind>;
-  if (channels == 2) return &DecodeStereo<Kind>;
-  return &DecodeMultichannel<Kind>;
-}
-
-FrameDecoder DecoderFor(SampleKind kind, unsigned channels) {
-  switch (kind) {
-    case SampleKind::kUnsigned8: return ChooseDecoder<SampleKind::kUnsigned8>(channels);
-    case SampleKind::kSigned16: return ChooseDecoder<SampleKind::kSigned16>(channels);
-    case SampleKind::kSigned24: return ChooseDecoder<SampleKind::kSigned24>(channels);
-    case SampleKind::kSigned32: return ChooseDecoder<SampleKind::kSigned32>(channels);
-    case SampleKind::kFloat32: return ChooseDecoder<SampleKind::kFloat32>(channels);
-  }
-  return nullptr;
-}
-
 // Down-mix weights for more than two channels: speakers on the left feed the
 // left output, those on the right the right output, centre speakers feed both
 // at -3 dB, and the low-frequency channel is dropped (it carries no
@@ -208,6 +129,7 @@ HRESULT ParseBufferFormat(const WAVEFORMATEX* format, BufferFormat* out) {
   result.blockAlign = blockAlign;
   result.sampleRate = format->nSamplesPerSec;
   result.silenceByte = kind == SampleKind::kUnsigned8 ? 0x80 : 0x00;
+  result.mix = MixerFor(kind, channels);
   result.decode = DecoderFor(kind, channels);
   if (channels > 2) FillDownmix(channels, mask, &result);
   *out = result;

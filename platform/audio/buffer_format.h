@@ -1,5 +1,5 @@
-// The sample formats a software buffer accepts, and their decoding to
-// 32-bit float stereo for the mixer.
+// The sample formats a software buffer accepts, reduced to what the mixer
+// needs to play them.
 #pragma once
 
 #include <cstddef>
@@ -12,11 +12,25 @@ namespace velmo {
 
 enum class SampleKind { kUnsigned8, kSigned16, kSigned24, kSigned32, kFloat32 };
 
-// Turns `frames` whole frames starting at `bytes` into interleaved stereo
-// floats (two per frame) at `stereo`.
 struct BufferFormat;
+
+// Gains of the two output channels at the first frame of a run, and their
+// change from one frame to the next (zero unless a ramp is under way).
+struct GainRun {
+  float left;
+  float right;
+  float leftStep;
+  float rightStep;
+};
+
+// Adds `frames` whole frames starting at `bytes`, scaled by `gains`, to the
+// interleaved stereo bus.
+using FrameMixer = void (*)(const std::uint8_t* bytes, std::size_t frames, const BufferFormat& format,
+                            const GainRun& gains, float* bus);
+// Decodes `frames` whole frames into planar floats: `left` only for a mono
+// source, `left` and `right` (down-mixed) for the rest.
 using FrameDecoder = void (*)(const std::uint8_t* bytes, std::size_t frames, const BufferFormat& format,
-                              float* stereo);
+                              float* left, float* right);
 
 constexpr int kMaxBufferChannels = 8;
 
@@ -30,6 +44,7 @@ struct BufferFormat {
   // channels.  Mono and stereo use dedicated decoders and ignore these.
   float toLeft[kMaxBufferChannels] = {};
   float toRight[kMaxBufferChannels] = {};
+  FrameMixer mix = nullptr;
   FrameDecoder decode = nullptr;
   // The byte value a silent buffer holds: 0x80 for 8-bit samples, else 0.
   std::uint8_t silenceByte = 0;
@@ -44,5 +59,9 @@ struct BufferFormat {
 // extensible tag the caller's record must carry the cbSize extra bytes that
 // it announces.
 HRESULT ParseBufferFormat(const WAVEFORMATEX* format, BufferFormat* out);
+
+// The kernels for a sample kind and channel count (sample_kernels.cpp).
+FrameMixer MixerFor(SampleKind kind, unsigned channels);
+FrameDecoder DecoderFor(SampleKind kind, unsigned channels);
 
 }  // namespace velmo

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/output_selection.h"
 #include "platform/audio/paced_output.h"
 #include "platform/audio/pcm16.h"
 #include "platform/audio/wave_file_writer.h"

@@ -24,22 +24,27 @@ int Mixer::Attach(Voice* voice) {
 void Mixer::Detach(int slot) {
   if (slot < 0) return;
   slots_[static_cast<std::size_t>(slot)].store(nullptr, std::memory_order_seq_cst);
+  WaitForPassInProgress();
+}
+
+void Mixer::WaitForPassInProgress() const {
   const std::uint64_t seen = pass_.load(std::memory_order_seq_cst);
-  if (seen % 2 == 0) return;  // no pass running: none can still hold the voice
+  if (seen % 2 == 0) return;  // no pass running
   while (pass_.load(std::memory_order_seq_cst) == seen) std::this_thread::yield();
 }
 
 void Mixer::Render(float* stereo, std::size_t frames) {
   pass_.fetch_add(1, std::memory_order_seq_cst);
   std::fill(stereo, stereo + 2 * frames, 0.0f);
-  const std::uint64_t current = generation_.load(std::memory_order_acquire);
+  // A voice of an older generation was lost with the device: the mixer no
+  // longer reads its memory, which Restore is about to clear.  Restore waits
+  // for a pass that read the generation before the loss to end.
+  const std::uint64_t current = generation_.load(std::memory_order_seq_cst);
   const std::size_t used = slotsInUse_.load(std::memory_order_seq_cst);
   for (std::size_t i = 0; i < used; ++i) {
     Voice* voice = slots_[i].load(std::memory_order_seq_cst);
-    if (voice == nullptr || !voice->lock.try_lock()) continue;
-    if (voice->generation != current) voice->playing = false;  // lost with the device
-    if (voice->playing) voice->MixInto(stereo, frames, scratch_);
-    voice->lock.unlock();
+    if (voice == nullptr || voice->controls.generation.load(std::memory_order_acquire) != current) continue;
+    voice->Render(stereo, frames, scratch_);
   }
   for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = std::clamp(stereo[i], -1.0f, 1.0f);
   pass_.fetch_add(1, std::memory_order_seq_cst);
@@ -47,7 +52,7 @@ void Mixer::Render(float* stereo, std::size_t frames) {
 
 void Mixer::MarkLost() {
   available_.store(false, std::memory_order_release);
-  generation_.fetch_add(1, std::memory_order_acq_rel);
+  generation_.fetch_add(1, std::memory_order_seq_cst);
 }
 
 void Mixer::MarkRestored() { available_.store(true, std::memory_order_release); }

@@ -40,15 +40,20 @@ class Mixer final : public MixSource {
   void Detach(int slot);
 
   // Mixes every playing voice into `stereo` and clips the result to full
-  // scale.  Allocates nothing, takes no lock that another thread can hold
-  // for long (voices busy with a caller are skipped for this pass).
+  // scale.  Takes no lock, allocates nothing and never waits: every voice
+  // in the table is mixed and advanced in every pass.
   void Render(float* stereo, std::size_t frames) override;
+
+  // Returns once no pass that began before the call is still running, so
+  // that whatever such a pass might have been reading may change.  Callers
+  // only; it waits on their thread.
+  void WaitForPassInProgress() const;
 
   // Loss of the sound device: every voice attached so far becomes lost until
   // restored, and Restore succeeds only while the device is available.
   void MarkLost();
   void MarkRestored();
-  std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+  std::uint64_t generation() const { return generation_.load(std::memory_order_seq_cst); }
   bool available() const { return available_.load(std::memory_order_acquire); }
 
   // After the device is gone its buffers still hold the mixer; they fail
@@ -68,7 +73,7 @@ class Mixer final : public MixSource {
   std::atomic<bool> alive_{true};
   // Serialises Attach between callers; the mixer never takes it.
   std::mutex attachMutex_;
-  VoiceScratch scratch_;
+  RenderScratch scratch_;
 };
 
 }  // namespace velmo

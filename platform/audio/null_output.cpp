@@ -1,5 +1,6 @@
 #include <memory>
 
+#include "platform/audio/output_selection.h"
 #include "platform/audio/paced_output.h"
 
 namespace velmo {

@@ -34,4 +34,10 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   return nullptr;
 }
 
+bool SelectedOutputPresent() {
+  OutputChoice choice;
+  if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return false;
+  return choice.kind != OutputKind::kSdl || SdlAudioPresent();
+}
+
 }  // namespace velmo

@@ -3,6 +3,9 @@
 #include <SDL.h>
 
 #include <chrono>
+#include <mutex>
+
+#include "platform/audio/output_selection.h"
 
 namespace velmo {
 
@@ -97,5 +100,22 @@ void SdlOutput::Close() {
 }
 
 std::unique_ptr<AudioOutput> CreateSdlOutput() { return std::make_unique<SdlOutput>(); }
+
+// Starting SDL's audio subsystem loads and probes the system's sound
+// libraries, which takes milliseconds; the answer is kept for the process.
+// When the subsystem already runs (a device is open) it is present.
+bool SdlAudioPresent() {
+  static std::once_flag probed;
+  static bool present = false;
+  std::call_once(probed, [] {
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+      present = true;
+    } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+      present = true;
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+  });
+  return present;
+}
 
 }  // namespace velmo

@@ -5,12 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/audio/interpolator.h"
+
 namespace velmo {
 namespace {
-
-// Unlock commits large ranges in slices, taking the voice's lock once per
-// slice, so that the mixer never finds a voice busy for long.
-constexpr DWORD kCommitSlice = 4096;
 
 // Hundredths of a decibel to a linear gain; the bottom of the range is
 // silence, as the range's name says.
@@ -23,11 +21,14 @@ float DecibelGain(LONG hundredths) {
 
 HRESULT SoftwareBuffer::Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC& desc, const BufferFormat& format,
                                IDirectSoundBuffer** out) {
-  std::unique_ptr<Voice> voice = Voice::Create(format, desc.dwBufferBytes, mixer->sampleRate());
+  std::unique_ptr<Voice> voice =
+      Voice::Create(format, desc.dwBufferBytes, mixer->sampleRate(), mixer->periodFrames());
   if (!voice) return DSERR_OUTOFMEMORY;
-  voice->generation = mixer->generation();
+  voice->controls.generation.store(mixer->generation(), std::memory_order_relaxed);
   auto* buffer = new (std::nothrow) SoftwareBuffer(mixer, std::move(voice), desc.dwFlags);
   if (buffer == nullptr) return DSERR_OUTOFMEMORY;
+  // Attach publishes the voice to the mixer (sequentially consistent), after
+  // every field above is set.
   buffer->slot_ = mixer->Attach(buffer->voice_.get());
   if (buffer->slot_ < 0) {
     buffer->Release();
@@ -38,7 +39,11 @@ HRESULT SoftwareBuffer::Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC&
 }
 
 SoftwareBuffer::SoftwareBuffer(std::shared_ptr<Mixer> mixer, std::unique_ptr<Voice> voice, DWORD flags)
-    : mixer_(std::move(mixer)), voice_(std::move(voice)), flags_(flags) {}
+    : mixer_(std::move(mixer)),
+      voice_(std::move(voice)),
+      controls_(voice_->controls),
+      flags_(flags),
+      frequency_(voice_->format().sampleRate) {}
 
 SoftwareBuffer::~SoftwareBuffer() { mixer_->Detach(slot_); }
 
@@ -61,6 +66,17 @@ ULONG SoftwareBuffer::Release() {
   return left;
 }
 
+bool SoftwareBuffer::lost() const {
+  return controls_.generation.load(std::memory_order_acquire) != mixer_->generation();
+}
+
+// Playing, as the callers see it: started and not stopped, and not a
+// one-shot play the mixer has finished.
+bool SoftwareBuffer::playing() const {
+  const Transport transport = Transport::Unpack(controls_.transport.load(std::memory_order_acquire));
+  return transport.playing && controls_.endedStart.load(std::memory_order_acquire) != transport.start;
+}
+
 HRESULT SoftwareBuffer::GetCaps(DSBCAPS* caps) {
   if (caps == nullptr || caps->dwSize != sizeof(DSBCAPS)) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
@@ -74,16 +90,19 @@ HRESULT SoftwareBuffer::GetCaps(DSBCAPS* caps) {
 
 HRESULT SoftwareBuffer::GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  const DWORD play = voice_->position;
+  // The cursor first, then the seek: a cursor that already reflects a seek
+  // is never paired with the seek before it.  A seek the mixer has not
+  // applied yet is where the buffer will play from, so that is the cursor.
+  const Positioned cursor = Positioned::Unpack(controls_.cursor.load(std::memory_order_acquire));
+  const Positioned seek = Positioned::Unpack(controls_.seek.load(std::memory_order_acquire));
+  const DWORD play = cursor.request == seek.request ? cursor.offset : seek.offset;
   DWORD write = play;
-  if (voice_->playing && !lost()) {
-    // The mixer takes about one output period at a time, so data written
-    // less than a period's worth of bytes past the play cursor may already
-    // be on its way out.  The write cursor stands that far ahead.
+  if (playing() && !lost()) {
+    // Everything one mixer pass may read past the play cursor, the
+    // interpolator's look-ahead included, may already be on its way out;
+    // the write cursor stands that far ahead.
     const std::uint64_t frames =
-        (static_cast<std::uint64_t>(mixer_->periodFrames()) * voice_->frequency + mixer_->sampleRate() - 1) /
-        mixer_->sampleRate();
+        VoiceRenderer::ReadAhead(controls_.step.load(std::memory_order_relaxed), mixer_->periodFrames());
     const std::uint64_t lead = std::min<std::uint64_t>(frames * voice_->format().blockAlign, voice_->length() - 1);
     write = static_cast<DWORD>((play + lead) % voice_->length());
   }
@@ -95,13 +114,12 @@ HRESULT SoftwareBuffer::GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor
 HRESULT SoftwareBuffer::GetStatus(DWORD* status) {
   if (status == nullptr) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
   DWORD bits = 0;
   if (lost()) {
     bits = DSBSTATUS_BUFFERLOST;
-  } else if (voice_->playing) {
+  } else if (playing()) {
     bits = DSBSTATUS_PLAYING;
-    if (voice_->looping) bits |= DSBSTATUS_LOOPING;
+    if (Transport::Unpack(controls_.transport.load(std::memory_order_acquire)).looping) bits |= DSBSTATUS_LOOPING;
   }
   *status = bits;
   return DS_OK;
@@ -111,7 +129,7 @@ HRESULT SoftwareBuffer::GetVolume(LONG* volume) {
   if (volume == nullptr) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (!(flags_ & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
+  std::lock_guard<std::mutex> guard(mutex_);
   *volume = volume_;
   return DS_OK;
 }
@@ -120,7 +138,7 @@ HRESULT SoftwareBuffer::GetPan(LONG* pan) {
   if (pan == nullptr) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (!(flags_ & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
+  std::lock_guard<std::mutex> guard(mutex_);
   *pan = pan_;
   return DS_OK;
 }
@@ -129,11 +147,16 @@ HRESULT SoftwareBuffer::GetFrequency(DWORD* frequency) {
   if (frequency == nullptr) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  *frequency = voice_->frequency;
+  std::lock_guard<std::mutex> guard(mutex_);
+  *frequency = frequency_;
   return DS_OK;
 }
 
+// The regions are the ring itself, as on a sound card: what the caller
+// writes is in the buffer at once, and Unlock only checks the pointers and
+// orders the writes before the mixer's next reads.  Writing where the mixer
+// is about to read (between the play and the write cursor) is the caller's
+// fault and sounds garbled, as it would on hardware.
 HRESULT SoftwareBuffer::Lock(DWORD offset, DWORD bytes, void** region1, DWORD* bytes1, void** region2,
                              DWORD* bytes2, DWORD flags) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
@@ -144,93 +167,87 @@ HRESULT SoftwareBuffer::Lock(DWORD offset, DWORD bytes, void** region1, DWORD* b
   const DWORD second = bytes - first;
   if (second > 0 && (region2 == nullptr || bytes2 == nullptr)) return DSERR_INVALIDPARAM;
 
-  PendingLock pending{std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[bytes]), offset, first, second};
-  if (!pending.copy) return DSERR_OUTOFMEMORY;
-  {
-    // The copy starts out as the ring's present contents, so a caller that
-    // writes only part of the range leaves the rest as it was.
-    std::lock_guard<VoiceLock> guard(voice_->lock);
-    if (lost()) return DSERR_BUFFERLOST;
-    std::memcpy(pending.copy.get(), voice_->data() + offset, first);
-    std::memcpy(pending.copy.get() + first, voice_->data(), second);
-  }
-  *region1 = pending.copy.get();
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (lost()) return DSERR_BUFFERLOST;
+  const auto free = std::find_if(locks_.begin(), locks_.end(), [](const LockedRange& r) { return !r.held; });
+  if (free == locks_.end()) return DSERR_INVALIDCALL;  // too many locks outstanding
+  *free = {offset, first, second, true};
+  *region1 = voice_->ring() + offset;
   *bytes1 = first;
-  if (region2 != nullptr) *region2 = second > 0 ? pending.copy.get() + first : nullptr;
+  if (region2 != nullptr) *region2 = second > 0 ? voice_->ring() : nullptr;
   if (bytes2 != nullptr) *bytes2 = second;
-  std::lock_guard<std::mutex> guard(locksMutex_);
-  pendingLocks_.push_back(std::move(pending));
   return DS_OK;
-}
-
-void SoftwareBuffer::Commit(DWORD offset, const std::uint8_t* bytes, DWORD count) {
-  while (count > 0) {
-    const DWORD slice = std::min(count, kCommitSlice);
-    {
-      std::lock_guard<VoiceLock> guard(voice_->lock);
-      std::memcpy(voice_->data() + offset, bytes, slice);
-    }
-    offset += slice;
-    bytes += slice;
-    count -= slice;
-  }
 }
 
 HRESULT SoftwareBuffer::Unlock(void* region1, DWORD bytes1, void* region2, DWORD bytes2) {
   if (region1 == nullptr) return DSERR_INVALIDPARAM;
-  PendingLock pending;
-  {
-    std::lock_guard<std::mutex> guard(locksMutex_);
-    auto it = std::find_if(pendingLocks_.begin(), pendingLocks_.end(),
-                           [&](const PendingLock& p) { return p.copy.get() == region1; });
-    if (it == pendingLocks_.end()) return DSERR_INVALIDPARAM;  // not a region this buffer handed out
-    if (bytes1 > it->first) return DSERR_INVALIDPARAM;
-    if (region2 != nullptr && (region2 != it->copy.get() + it->first || bytes2 > it->second))
-      return DSERR_INVALIDPARAM;
-    pending = std::move(*it);
-    pendingLocks_.erase(it);
-  }
+  std::lock_guard<std::mutex> guard(mutex_);
+  // The lock this unlock closes: the one handed out at that address with
+  // room for the counts given.
+  const auto* ring = voice_->ring();
+  const auto match = std::find_if(locks_.begin(), locks_.end(), [&](const LockedRange& r) {
+    if (!r.held || region1 != ring + r.offset || bytes1 > r.first) return false;
+    if (region2 == nullptr) return true;
+    return r.second > 0 && region2 == ring && bytes2 <= r.second;
+  });
+  if (match == locks_.end()) return DSERR_INVALIDPARAM;  // not a region this buffer handed out
+  match->held = false;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  // Only the bytes the caller says it wrote are committed; a shorter count
-  // leaves the rest of the ring untouched.
-  Commit(pending.offset, pending.copy.get(), bytes1);
-  if (region2 != nullptr) Commit(0, pending.copy.get() + pending.first, bytes2);
+  controls_.writes.fetch_add(1, std::memory_order_release);
   return DS_OK;
 }
 
 HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
+  std::lock_guard<std::mutex> guard(mutex_);
   if (lost()) return DSERR_BUFFERLOST;
-  voice_->Start((flags & DSBPLAY_LOOPING) != 0);
+  // Already playing: only the looping mode changes.  Otherwise (stopped, or
+  // a one-shot play the mixer has finished) this is a new start.
+  const bool looping = (flags & DSBPLAY_LOOPING) != 0;
+  if (playing()) {
+    transport_.looping = looping;
+  } else {
+    transport_ = {true, looping, (transport_.start + 1) & Transport::kStartMask};
+  }
+  controls_.transport.store(transport_.Pack(), std::memory_order_release);
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::Stop() {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
+  transport_.playing = false;
+  controls_.transport.store(transport_.Pack(), std::memory_order_release);
   return DS_OK;
 }
 
 HRESULT SoftwareBuffer::SetCurrentPosition(DWORD position) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (position >= voice_->length()) return DSERR_INVALIDPARAM;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  voice_->Seek(position);
+  // Play starts on a frame: an offset inside one would decode the samples
+  // shifted by a byte or more, which sounds as noise at full scale.
+  position -= position % voice_->format().blockAlign;
+  std::lock_guard<std::mutex> guard(mutex_);
+  controls_.seek.store(Positioned{++seekRequest_, position}.Pack(), std::memory_order_release);
   return DS_OK;
 }
 
-void SoftwareBuffer::ApplyGains() {
+void SoftwareBuffer::PublishGains() {
   const float volume = DecibelGain(volume_);
   // A positive pan turns the left channel down by that many hundredths of
   // a decibel and leaves the right at full level; a negative one the reverse.
   const float left = pan_ > 0 ? DecibelGain(-pan_) : 1.0f;
   const float right = pan_ < 0 ? DecibelGain(pan_) : 1.0f;
-  voice_->gainLeft = volume * left;
-  voice_->gainRight = volume * right;
+  controls_.gains.store(StereoGains{volume * left, volume * right}.Pack(), std::memory_order_release);
 }
 
 HRESULT SoftwareBuffer::SetVolume(LONG volume) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (!(flags_ & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
   if (volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) return DSERR_INVALIDPARAM;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
+  std::lock_guard<std::mutex> guard(mutex_);
   volume_ = volume;
-  ApplyGains();
+  PublishGains();
   return DS_OK;
 }
 
@@ -238,9 +255,9 @@ HRESULT SoftwareBuffer::SetPan(LONG pan) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   if (!(flags_ & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
   if (pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) return DSERR_INVALIDPARAM;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
+  std::lock_guard<std::mutex> guard(mutex_);
   pan_ = pan;
-  ApplyGains();
+  PublishGains();
   return DS_OK;
 }
 
@@ -249,35 +266,33 @@ HRESULT SoftwareBuffer::SetFrequency(DWORD frequency) {
   if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
   if (frequency == DSBFREQUENCY_ORIGINAL) frequency = voice_->format().sampleRate;
   if (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX) return DSERR_INVALIDPARAM;
-  // Changing the resampler's ratio may allocate its filter tables; that is
-  // done here, on the caller's thread, under the voice's lock, so the mixer
-  // only ever runs a resampler that is already set up.
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  return voice_->SetFrequency(frequency) ? DS_OK : DSERR_OUTOFMEMORY;
-}
-
-HRESULT SoftwareBuffer::Stop() {
-  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  voice_->playing = false;
+  std::lock_guard<std::mutex> guard(mutex_);
+  frequency_ = frequency;
+  // The mixer takes the new step at its next pass and carries on from the
+  // phase it has, so a change while playing glides without a jump.
+  controls_.step.store(InterpolatorStep(frequency, voice_->outputRate()), std::memory_order_release);
   return DS_OK;
 }
 
 HRESULT SoftwareBuffer::Restore() {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
   // Read the generation before checking availability: a loss that lands in
   // between either makes the check fail or leaves this voice one generation
   // behind, lost again, never restored onto a device that is gone.
   const std::uint64_t generation = mixer_->generation();
   if (!mixer_->available()) return DSERR_BUFFERLOST;
-  std::lock_guard<VoiceLock> guard(voice_->lock);
-  if (voice_->generation == generation) return DS_OK;
+  if (controls_.generation.load(std::memory_order_relaxed) == generation) return DS_OK;
   // The memory of a lost buffer is gone: it comes back silent, stopped and
-  // rewound, and the caller writes it again.
-  voice_->generation = generation;
-  voice_->playing = false;
-  voice_->Seek(0);
-  std::memset(voice_->data(), voice_->format().silenceByte, voice_->length());
+  // rewound, and the caller writes it again.  No pass that began after the
+  // loss reads a lost voice; once the one in progress (if any) is over,
+  // nothing reads the ring until the new generation is published.
+  transport_.playing = false;
+  controls_.transport.store(transport_.Pack(), std::memory_order_release);
+  controls_.seek.store(Positioned{++seekRequest_, 0}.Pack(), std::memory_order_release);
+  mixer_->WaitForPassInProgress();
+  std::memset(voice_->ring(), voice_->format().silenceByte, voice_->length());
+  controls_.generation.store(generation, std::memory_order_release);
   return DS_OK;
 }
 

@@ -1,11 +1,14 @@
 // A secondary buffer of the software device: a ring of sample bytes that the
-// mixer plays, with the buffer interface's controls on top.
+// mixer plays, with the buffer interface's controls on top.  This is the
+// callers' side: it checks every call, keeps what callers set and publishes
+// it to the voice's controls; it never waits for the mixer, except in
+// Restore and Release, which must know the mixer has let go of the memory.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "platform/audio/mixer.h"
 #include "platform/audio/voice.h"
@@ -42,35 +45,41 @@ class SoftwareBuffer final : public IDirectSoundBuffer {
   HRESULT Restore() override;
 
  private:
-  // A locked range.  Callers write into a private copy, not into the ring
-  // itself: the mixer may be reading the ring at that moment, and a copy
-  // that Unlock commits under the voice's lock keeps those two apart without
-  // ever making the mixer wait.
-  struct PendingLock {
-    std::unique_ptr<std::uint8_t[]> copy;
-    DWORD offset;
-    DWORD first;   // bytes from `offset` up to the end of the ring at most
-    DWORD second;  // bytes from the ring's start, when the range wraps
+  // A range handed out by Lock and not yet unlocked.
+  struct LockedRange {
+    DWORD offset = 0;
+    DWORD first = 0;   // bytes from `offset` up to the end of the ring at most
+    DWORD second = 0;  // bytes from the ring's start, when the range wraps
+    bool held = false;
   };
+  // Locks a caller may hold at once on one buffer.  The table is fixed so
+  // that locking never allocates; a refill holds one lock at a time.
+  static constexpr std::size_t kMaxLocks = 16;
 
   SoftwareBuffer(std::shared_ptr<Mixer> mixer, std::unique_ptr<Voice> voice, DWORD flags);
   ~SoftwareBuffer();
 
-  bool lost() const { return voice_->generation != mixer_->generation(); }
-  void ApplyGains();
-  void Commit(DWORD offset, const std::uint8_t* bytes, DWORD count);
+  bool lost() const;
+  bool playing() const;
+  void PublishGains();
 
   std::atomic<ULONG> references_{1};
   std::shared_ptr<Mixer> mixer_;
   std::unique_ptr<Voice> voice_;
+  VoiceControls& controls_;
   int slot_ = -1;
   const DWORD flags_;
-  // Volume and pan as set, guarded by the voice's lock like the gains they
-  // produce.
+
+  // Callers serialise on this among themselves; the mixer never takes it.
+  // It guards everything below, the callers' own copies of what they have
+  // published to the mixer.
+  std::mutex mutex_;
   LONG volume_ = 0;
   LONG pan_ = 0;
-  std::mutex locksMutex_;  // guards pendingLocks_; callers only
-  std::vector<PendingLock> pendingLocks_;
+  DWORD frequency_ = 0;
+  Transport transport_;
+  std::uint32_t seekRequest_ = 0;
+  std::array<LockedRange, kMaxLocks> locks_{};
 };
 
 }  // namespace velmo

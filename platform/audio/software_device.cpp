@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/audio/buffer_format.h"
+#include "platform/audio/interpolator.h"
 #include "platform/audio/output_selection.h"
 #include "platform/audio/software_buffer.h"
 
@@ -52,6 +53,9 @@ HRESULT SoftwareDevice::Initialize(const GUID* device) {
     output = CreateSelectedOutput();
     if (!output) return DSERR_NODRIVER;
   }
+  // The interpolator's tables are built here, on the caller's thread, never
+  // by the mixer.
+  PrepareInterpolator();
   auto mixer = std::make_shared<Mixer>(output->SampleRate(), output->PeriodFrames());
   eventsMixer_.store(mixer.get(), std::memory_order_release);
   if (!output->Open(*mixer, *this)) {
