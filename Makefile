@@ -2,9 +2,10 @@
 # missing, configure and build first.
 #   make run    builds everything and starts the sample program
 #   make test   builds everything and runs every test
+#   make package   builds everything and the Debian package, in build/default/package
 JOBS ?= 2
 
-.PHONY: all deps build run test asan tsan fuzz clean
+.PHONY: all deps build run test package asan tsan fuzz clean
 
 all: build
 
@@ -20,6 +21,9 @@ run: build
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+package: build
+	cmake --build --preset default --target package
 
 asan: deps
 	cmake --preset asan

@@ -30,6 +30,7 @@
 #include "sound/engine_state.h"
 #include "sound/static_sound.h"
 #include "sound/vs_sound.h"
+#include "tools/riff_builder.h"
 
 namespace {
 
@@ -54,14 +55,6 @@ namespace {
 constexpr DWORD kEffectBytes = 10u << 20;
 constexpr std::uint32_t kRate = 44100;
 
-void PutDword(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-void PutWord(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v));
-  out.push_back(static_cast<char>(v >> 8));
-}
-
 // A 16-bit stereo PCM file of `dataBytes` bytes in the temporary directory,
 // read once so that it stands in the page cache, removed at destruction.
 class EffectFile {
@@ -70,22 +63,11 @@ class EffectFile {
     path_ = (std::filesystem::temp_directory_path() /
              ("velmo-static-bench-" + std::to_string(::getpid()) + "-" + std::to_string(dataBytes) + ".wav"))
                 .string();
-    std::string header = "RIFF";
-    PutDword(header, 4 + 24 + 8 + dataBytes);
-    header += "WAVEfmt ";
-    PutDword(header, 16);
-    PutWord(header, 1);
-    PutWord(header, 2);
-    PutDword(header, kRate);
-    PutDword(header, kRate * 4);
-    PutWord(header, 4);
-    PutWord(header, 16);
-    header += "data";
-    PutDword(header, dataBytes);
+    const riff::Bytes header = riff::PcmWaveHeader(dataBytes, 2, kRate, 16);
     std::vector<char> data(dataBytes);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 3);
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.close();
     const int fd = ::open(path_.c_str(), O_RDONLY);

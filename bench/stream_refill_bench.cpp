@@ -29,7 +29,7 @@
 #include "sound/stream_state.h"
 #include "sound/vs_sound.h"
 #include "tests/stream/manual_device_platform.h"
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace {
 

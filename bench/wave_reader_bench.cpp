@@ -25,6 +25,7 @@
 #include "platform/heap.h"
 #include "platform/mmio.h"
 #include "sound/wave_reader.h"
+#include "tools/riff_builder.h"
 
 namespace velmo {
 namespace {
@@ -32,14 +33,6 @@ namespace {
 constexpr DWORD kDataBytes = 64u << 20;
 constexpr DWORD kPiece = 8820;  // 50 ms of 44.1 kHz 16-bit stereo
 constexpr DWORD kHeaderBytes = 44;
-
-void PutDword(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-void PutWord(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v));
-  out.push_back(static_cast<char>(v >> 8));
-}
 
 // The benchmark file, written on first use and removed at exit.
 class BenchFile {
@@ -52,20 +45,9 @@ class BenchFile {
  private:
   BenchFile() {
     path_ = (std::filesystem::temp_directory_path() / ("velmo-wave-bench-" + std::to_string(::getpid()) + ".wav")).string();
-    std::string header = "RIFF";
-    PutDword(header, 4 + 24 + 8 + kDataBytes);
-    header += "WAVEfmt ";
-    PutDword(header, 16);
-    PutWord(header, 1);
-    PutWord(header, 2);
-    PutDword(header, 44100);
-    PutDword(header, 176400);
-    PutWord(header, 4);
-    PutWord(header, 16);
-    header += "data";
-    PutDword(header, kDataBytes);
+    const riff::Bytes header = riff::PcmWaveHeader(kDataBytes, 2, 44100, 16);
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
     std::vector<char> block(1 << 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7 + 3);
     for (DWORD written = 0; written < kDataBytes; written += static_cast<DWORD>(block.size()))

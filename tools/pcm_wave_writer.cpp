@@ -7,19 +7,10 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "tools/riff_builder.h"
+
 namespace velmo::tools {
 namespace {
-
-void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>((v >> shift) & 0xFF));
-}
-
-void PutTag(std::vector<std::uint8_t>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
 
 float Clip(float v) { return v < -1.0f ? -1.0f : (v > 1.0f ? 1.0f : v); }
 
@@ -37,7 +28,7 @@ std::vector<std::uint8_t> EncodePcm(const PcmFormat& format, const std::vector<f
     out.reserve(interleaved.size() * 2);
     for (float v : interleaved) {
       const long q = std::lround(Clip(v) * 32767.0f);
-      Put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(q)));
+      riff::PutWord(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(q)));
     }
   } else {
     throw std::invalid_argument("only 8-bit and 16-bit PCM can be written");
@@ -46,27 +37,7 @@ std::vector<std::uint8_t> EncodePcm(const PcmFormat& format, const std::vector<f
 }
 
 std::vector<std::uint8_t> BuildPcmWave(const PcmFormat& format, const std::vector<std::uint8_t>& sampleBytes) {
-  const std::uint16_t blockAlign = static_cast<std::uint16_t>(format.channels * (format.bitsPerSample / 8));
-  const std::uint32_t dataSize = static_cast<std::uint32_t>(sampleBytes.size());
-  const std::uint32_t pad = dataSize & 1;  // chunks are word-aligned
-  std::vector<std::uint8_t> out;
-  out.reserve(44 + dataSize + pad);
-  PutTag(out, "RIFF");
-  Put32(out, 4 + (8 + 16) + (8 + dataSize + pad));
-  PutTag(out, "WAVE");
-  PutTag(out, "fmt ");
-  Put32(out, 16);
-  Put16(out, 1);  // PCM
-  Put16(out, format.channels);
-  Put32(out, format.sampleRate);
-  Put32(out, format.sampleRate * blockAlign);
-  Put16(out, blockAlign);
-  Put16(out, format.bitsPerSample);
-  PutTag(out, "data");
-  Put32(out, dataSize);
-  out.insert(out.end(), sampleBytes.begin(), sampleBytes.end());
-  if (pad) out.push_back(0);
-  return out;
+  return riff::PcmWave(sampleBytes, format.channels, format.sampleRate, format.bitsPerSample);
 }
 
 bool WritePcmWave(const std::string& path, const PcmFormat& format, const std::vector<float>& interleaved,

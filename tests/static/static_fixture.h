@@ -8,7 +8,7 @@
 #include "platform/heap.h"
 #include "sound/static_sound.h"
 #include "tests/sound/engine_fixture.h"
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace velmo::testing {
 

@@ -279,6 +279,12 @@ struct FailingStep {
   bool retriesUnlock;     // whether a second Unlock is due
 };
 
+void PrintTo(const FailingStep& step, std::ostream* os) {
+  *os << step.call;
+  if (step.skip > 0) *os << " (after " << step.skip << " that succeed)";
+  if (step.retriesUnlock) *os << ", Unlock tried again";
+}
+
 class StaticBufferFailure : public StaticSoundTest, public ::testing::WithParamInterface<FailingStep> {};
 
 TEST_P(StaticBufferFailure, ReturnsTheStepsStatusReleasesTheBufferAndLoadFreesEverything) {

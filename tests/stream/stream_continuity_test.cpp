@@ -35,6 +35,11 @@ const ContinuityCase kCases[] = {
 
 std::string CaseName(const ::testing::TestParamInfo<ContinuityCase>& info) { return info.param.name; }
 
+void PrintTo(const ContinuityCase& c, std::ostream* os) {
+  *os << c.name << ": " << c.channels << " ch " << c.rate << " Hz " << c.bits << "-bit, " << c.dataBytes
+      << " data bytes";
+}
+
 class StreamContinuityOnTheDouble : public StreamTest, public ::testing::WithParamInterface<ContinuityCase> {};
 
 TEST_P(StreamContinuityOnTheDouble, ConsumesTheFileRepeatedEndToEnd) {

@@ -13,7 +13,7 @@
 #include "sound/stream_state.h"
 #include "sound/wave_reader.h"
 #include "tests/sound/engine_fixture.h"
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace velmo::testing {
 

@@ -59,6 +59,16 @@ struct SizeCase {
   DWORD bufferBytes;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* os) {
+  *os << c.channels << " ch " << c.rate << " Hz " << c.bits << "-bit, " << c.bufferBytes << "-byte buffer";
+}
+
+std::string SizeCaseName(const ::testing::TestParamInfo<SizeCase>& info) {
+  const SizeCase& c = info.param;
+  return (c.channels == 1 ? "Mono" : c.channels == 2 ? "Stereo" : std::to_string(c.channels) + "Ch") +
+         std::to_string(c.bits) + "Bit" + std::to_string(c.rate) + "Hz";
+}
+
 class StreamBufferSize : public StreamTest, public ::testing::WithParamInterface<SizeCase> {};
 
 TEST_P(StreamBufferSize, IsOnePointTwoSecondsOfTheFilesBytes) {
@@ -76,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, StreamBufferSize,
                                            SizeCase{1, 11025, 8, 13230},
                                            // 8001 bytes a second: the quotient is truncated, and the
                                            // length is not rounded to whole frames.
-                                           SizeCase{1, 8001, 8, 9601}));
+                                           SizeCase{1, 8001, 8, 9601}),
+                         SizeCaseName);
 
 TEST_F(StreamOpening, RepeatsDataShorterThanTheBufferFromItsFirstByte) {
   const Bytes data = Pattern(1001, 7);
@@ -101,6 +112,8 @@ struct FailureCase {
   const char* name;
   LONG result;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name << " (result " << c.result << ")"; }
 
 class StreamCreationFailure : public StreamTest, public ::testing::WithParamInterface<FailureCase> {
  protected:
@@ -369,7 +382,10 @@ TEST_P(StreamHaltMode, OddModesCloseAndEvenModesRewind) {
   EXPECT_EQ(fake.UseAfterRelease(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, StreamHaltMode, ::testing::Values(0, 1, 2, 3));
+// Bit 0 alone decides: set closes the stream, clear rewinds it.
+INSTANTIATE_TEST_SUITE_P(Modes, StreamHaltMode, ::testing::Values(0, 1, 2, 3), [](const auto& info) {
+  return "Mode" + std::to_string(info.param) + ((info.param & 1) ? "Closes" : "Rewinds");
+});
 
 TEST_F(StreamPlayback, AHaltWaitsInHundredMillisecondSleepsForATickUnderWay) {
   const Bytes data = Pattern(300000);

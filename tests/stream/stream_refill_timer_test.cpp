@@ -185,7 +185,8 @@ TEST_P(RefillTickUnreadable, StatusOrCursorLeavesTheBufferAndPositionAlone) {
   EXPECT_EQ(RefillPosition, 17640u) << "the next tick catches up";
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, RefillTickUnreadable, ::testing::Values("GetStatus", "GetCurrentPosition"));
+INSTANTIATE_TEST_SUITE_P(Calls, RefillTickUnreadable, ::testing::Values("GetStatus", "GetCurrentPosition"),
+                         [](const auto& info) { return std::string(info.param); });
 
 struct SilenceCase {
   std::uint16_t channels;
@@ -193,6 +194,11 @@ struct SilenceCase {
   std::uint16_t bits;
   std::uint8_t silence;
 };
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+  *os << c.channels << " ch " << c.rate << " Hz " << c.bits << "-bit, silence 0x" << std::hex << int{c.silence}
+      << std::dec;
+}
 
 class RefillTickDuringAHalt : public StreamTest, public ::testing::WithParamInterface<SilenceCase> {};
 
@@ -215,7 +221,12 @@ TEST_P(RefillTickDuringAHalt, WritesSilenceAndReadsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, RefillTickDuringAHalt,
                          ::testing::Values(SilenceCase{1, 22050, 8, 0x80}, SilenceCase{2, 11025, 8, 0x80},
-                                           SilenceCase{2, 44100, 16, 0}, SilenceCase{1, 8000, 24, 0}));
+                                           SilenceCase{2, 44100, 16, 0}, SilenceCase{1, 8000, 24, 0}),
+                         [](const auto& info) {
+                           const SilenceCase& c = info.param;
+                           return (c.channels == 1 ? std::string("Mono") : std::string("Stereo")) +
+                                  std::to_string(c.bits) + "Bit" + std::to_string(c.rate) + "Hz";
+                         });
 
 // --- Data that yields nothing ----------------------------------------------
 

@@ -16,7 +16,7 @@
 #include "sound/stream_refill_timer.h"
 #include "sound/stream_state.h"
 #include "sound/vs_sound.h"
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace velmo::testing {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/heap.h"
 #include "platform/platform.h"
 #include "tests/wave/counting_platform.h"
-#include "tests/wave/riff_builder.h"
+#include "tests/wave/wave_test_files.h"
 
 namespace velmo {
 namespace {

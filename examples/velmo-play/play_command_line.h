@@ -1,0 +1,28 @@
+// The command line of velmo-play:
+//   velmo-play [--loop] [--effect FILE]... MUSIC.wav
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace player {
+
+struct PlayOptions {
+  bool loop = false;                 // play the music again and again until Ctrl-C
+  std::vector<std::string> effects;  // played once each, from the start
+  std::string music;
+};
+
+struct CommandLine {
+  enum class Outcome { kPlay, kHelp, kUsageError };
+  Outcome outcome = Outcome::kUsageError;
+  PlayOptions options;
+  std::string error;  // what is wrong, for kUsageError
+};
+
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The help text, ending in a newline.
+extern const char kUsage[];
+
+}  // namespace player

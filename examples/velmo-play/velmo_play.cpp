@@ -1,0 +1,245 @@
+// velmo-play: streams a WAVE file as music through the Velmo Sound library
+// and plays effects over it, from a terminal.
+//
+// The library's model in a few lines: one VSSound engine starts the audio
+// device (InitDSound), loads effects whole into buffers of their own
+// (LoadStatic, PlayStatic), and plays one piece of music as a stream
+// (OpenStream, PlayStream), which a timer thread inside the library keeps
+// refilling and which repeats from its start until it is stopped.  Every
+// call is made from this one thread.  What goes wrong is reported by the
+// library itself as a message box; a program without a window gets each box
+// as a line on standard error.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "play_command_line.h"
+#include "progress_display.h"
+#include "sound/static_sound.h"
+#include "sound/vs_sound.h"
+#include "sound/wave_reader.h"
+
+namespace {
+
+constexpr int kExitPlayed = 0;
+constexpr int kExitCannotPlay = 1;
+constexpr int kExitUsage = 2;
+
+// Ctrl-C (SIGINT) and SIGTERM only raise this flag; the main loop sees it
+// and stops everything from its own thread.  The library must not be called
+// from a signal handler.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void RequestStop(int) { stopRequested = 1; }
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+// Installs the handler with both signals blocked.  The threads the library
+// starts (the device's, the refill timer's) inherit the block, so that once
+// the main thread unblocks them a signal always lands there and cuts its
+// wait short; one that comes during start-up waits until then.
+void CatchStopSignals() {
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the signal ends the current wait
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void TakeStopSignalsHere() {
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+// Waits `seconds`, or less when a signal arrives.
+void Wait(double seconds) {
+  if (seconds <= 0) return;
+  timespec span{};
+  span.tv_sec = static_cast<time_t>(seconds);
+  span.tv_nsec = static_cast<long>((seconds - static_cast<double>(span.tv_sec)) * 1e9);
+  nanosleep(&span, nullptr);
+}
+
+std::string DescribeFormat(const velmo::WAVEFORMATEX& format, double seconds) {
+  const char* channels = format.nChannels == 1 ? "mono" : format.nChannels == 2 ? "stereo" : nullptr;
+  return player::FormatTime(seconds) + ", " + std::to_string(format.nSamplesPerSec) + " Hz " +
+         std::to_string(format.wBitsPerSample) + "-bit " +
+         (channels ? channels : std::to_string(format.nChannels) + " channels");
+}
+
+// The seconds that `bytes` sample bytes play for: the device plays
+// nBlockAlign bytes nSamplesPerSec times a second.  0 when the format names
+// no rate or frame size.
+double PlayingSeconds(const velmo::WAVEFORMATEX& format, double bytes) {
+  const double bytesPerSecond = static_cast<double>(format.nSamplesPerSec) * format.nBlockAlign;
+  return bytesPerSecond > 0 ? bytes / bytesPerSecond : 0.0;
+}
+
+// What the library's WAVE reader says of a file it could not read: the
+// result's own name, and what it means for the reader's codes.
+std::string ReaderFailure(velmo::DWORD result) {
+  const char* name = velmo::WaveResultName(result);
+  std::string text = name ? name : "result " + std::to_string(result);
+  switch (result) {
+    case velmo::WaveErrOpenFailed: return text + " (the file cannot be opened for reading)";
+    case velmo::WaveErrBadFile: return text + " (not a RIFF/WAVE file, or its format chunk is short)";
+    case velmo::WaveErrReadFailed: return text + " (the format chunk cannot be read whole)";
+    case velmo::WaveErrNoMemory: return text + " (out of memory)";
+    default: return text;
+  }
+}
+
+struct Music {
+  velmo::WAVEFORMATEX format{};
+  double seconds = 0;
+};
+
+// Reads the music's format and the length of its samples with the
+// library's reader, before any device starts.  The stream itself says
+// nothing when it cannot open a file, so this is where the player learns
+// why.  On failure says why in `error`.
+bool ReadMusic(const std::string& path, Music* music, std::string* error) {
+  velmo::HMMIO file = nullptr;
+  velmo::WAVEFORMATEX* format = nullptr;
+  velmo::MMCKINFO riff{};
+  velmo::MMCKINFO data{};
+  velmo::DWORD result = velmo::WaveReaderOpen(path.c_str(), &file, &format, &riff);
+  if (result != 0) {
+    *error = ReaderFailure(result);
+    return false;
+  }
+  music->format = *format;
+  result = velmo::WaveReaderFindData(file, &data, &riff);
+  velmo::WaveReaderClose(&file, &format);
+  if (result != 0) {
+    *error = ReaderFailure(result) + ": no data chunk";
+    return false;
+  }
+  if (music->format.wFormatTag != velmo::WAVE_FORMAT_PCM) {
+    *error = "its samples are not PCM (format tag " + std::to_string(music->format.wFormatTag) +
+             "); music is streamed from PCM files only";
+    return false;
+  }
+  music->seconds = PlayingSeconds(music->format, data.cksize);
+  if (data.cksize == 0 || music->seconds <= 0) {
+    *error = data.cksize == 0 ? "it holds no samples" : "its format names no sample rate or frame size";
+    return false;
+  }
+  return true;
+}
+
+bool EffectPlaying(velmo::StaticSound* effect) {
+  // The record's Playing flag stays 1 after a one-shot ends; the buffer's
+  // own status says whether it still sounds.
+  velmo::DWORD status = 0;
+  return effect->SoundBuffer->GetStatus(&status) == velmo::DS_OK && (status & velmo::DSBSTATUS_PLAYING) != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const player::CommandLine commandLine = player::ParseCommandLine(argc, argv);
+  if (commandLine.outcome == player::CommandLine::Outcome::kHelp) {
+    std::fputs(player::kUsage, stdout);
+    return kExitPlayed;
+  }
+  if (commandLine.outcome == player::CommandLine::Outcome::kUsageError) {
+    std::fprintf(stderr, "velmo-play: %s\n%s", commandLine.error.c_str(), player::kUsage);
+    return kExitUsage;
+  }
+  const player::PlayOptions& options = commandLine.options;
+  CatchStopSignals();
+
+  Music music;
+  std::string error;
+  if (!ReadMusic(options.music, &music, &error)) {
+    std::fprintf(stderr, "velmo-play: cannot play %s: %s\n", options.music.c_str(), error.c_str());
+    return kExitCannotPlay;
+  }
+
+  // The engine needs the window that owns the sound.  A terminal program
+  // has none: a null handle means no owner, and the library's message boxes
+  // then go to standard error.
+  velmo::VSSound sound{};
+  if (sound.InitDSound(nullptr) != 1) {
+    std::fprintf(stderr, "velmo-play: the audio device did not start\n");
+    return kExitCannotPlay;
+  }
+
+  std::vector<velmo::StaticSound*> effects;
+  for (const std::string& path : options.effects) {
+    velmo::StaticSound* effect = sound.LoadStatic(path.c_str());
+    if (effect == nullptr) {
+      std::fprintf(stderr, "velmo-play: cannot play the effect %s\n", path.c_str());
+      sound.CloseDSound();
+      return kExitCannotPlay;
+    }
+    effects.push_back(effect);
+  }
+  if (sound.OpenStream(options.music.c_str()) != 1) {
+    std::fprintf(stderr, "velmo-play: cannot play %s: the device refused its stream buffer\n", options.music.c_str());
+    sound.CloseDSound();
+    return kExitCannotPlay;
+  }
+
+  std::printf("Playing %s (%s), %s\n", options.music.c_str(), DescribeFormat(music.format, music.seconds).c_str(),
+              options.loop ? "looping until Ctrl-C" : "once");
+  for (velmo::StaticSound* effect : effects)
+    std::printf("Effect %s (%s)\n", effect->FileName,
+                DescribeFormat(*effect->WaveFormat, PlayingSeconds(*effect->WaveFormat, effect->WaveSize)).c_str());
+  std::fflush(stdout);
+
+  const bool terminal = isatty(STDOUT_FILENO) == 1;
+  player::ProgressDisplay display(stdout, terminal, music.seconds, options.loop);
+
+  // The stream repeats until it is stopped; played once, it is stopped when
+  // its length has gone by.  Effects play to their end either way.
+  const auto started = std::chrono::steady_clock::now();
+  sound.PlayStream();
+  for (velmo::StaticSound* effect : effects) sound.PlayStatic(effect);
+  TakeStopSignalsHere();
+
+  bool musicPlaying = true;
+  double elapsed = 0;
+  for (;;) {
+    elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (stopRequested) break;
+    if (musicPlaying && !options.loop && elapsed >= music.seconds) {
+      sound.StopStream();
+      musicPlaying = false;
+    }
+    bool effectsPlaying = false;
+    for (velmo::StaticSound* effect : effects) effectsPlaying = effectsPlaying || EffectPlaying(effect);
+    if (!musicPlaying && !effectsPlaying) break;
+
+    display.Update(elapsed);
+    // Ten redraws a second; the end of a single pass is not overshot.
+    double wait = 0.1;
+    if (musicPlaying && !options.loop) wait = std::min(wait, music.seconds - elapsed);
+    Wait(wait);
+  }
+
+  // Closing the device stops the stream and the effects, and completes a
+  // capture file.
+  const bool interrupted = stopRequested != 0;
+  for (velmo::StaticSound* effect : effects) sound.StopStatic(effect);
+  sound.CloseDSound();
+  display.Finish(elapsed, interrupted);
+  return kExitPlayed;
+}
