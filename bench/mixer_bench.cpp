@@ -5,7 +5,7 @@
 //
 // Every heap allocation in this program is counted while `g_counting` is
 // set: operator new through the replaced global operators, and the C
-// allocator (which speexdsp uses) through glibc's __libc_* entry points.
+// allocator through glibc's __libc_* entry points.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
