@@ -1,5 +1,9 @@
 #include "platform/audio/wave_file_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace velmo {
@@ -19,10 +23,21 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
+bool WaveFileWriter::WriteAll(const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd_, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool WaveFileWriter::Open(const std::string& path, std::uint32_t sampleRate) {
   Close();
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) return false;
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
   std::uint8_t header[kHeaderBytes];
   std::memcpy(header, "RIFF", 4);
   Put32(header + 4, kHeaderBytes - 8);
@@ -37,7 +52,7 @@ bool WaveFileWriter::Open(const std::string& path, std::uint32_t sampleRate) {
   std::memcpy(header + 36, "data", 4);
   Put32(header + 40, 0);
   dataBytes_ = 0;
-  if (std::fwrite(header, 1, sizeof header, file_) != sizeof header || std::fflush(file_) != 0) {
+  if (!WriteAll(header, sizeof header)) {
     Close();
     return false;
   }
@@ -45,7 +60,7 @@ bool WaveFileWriter::Open(const std::string& path, std::uint32_t sampleRate) {
 }
 
 bool WaveFileWriter::Append(const std::int16_t* stereo, std::size_t frames) {
-  if (file_ == nullptr) return false;
+  if (fd_ < 0) return false;
   std::size_t bytes = frames * 4;
   if (bytes > kMaxDataBytes - dataBytes_) bytes = (kMaxDataBytes - dataBytes_) / 4 * 4;
   if (bytes == 0) return frames == 0;
@@ -54,12 +69,18 @@ bool WaveFileWriter::Append(const std::int16_t* stereo, std::size_t frames) {
   while (done < bytes) {
     const std::size_t n = bytes - done < sizeof chunk ? bytes - done : sizeof chunk;
     for (std::size_t i = 0; i < n / 2; ++i) Put16(chunk + 2 * i, static_cast<std::uint16_t>(stereo[done / 2 + i]));
-    if (std::fwrite(chunk, 1, n, file_) != n) return false;
+    if (!WriteAll(chunk, n)) {
+      // Whatever part of this append reached the file would sit inside the
+      // data chunk without being counted, and the next append would land
+      // after it: cut the file back to what the header describes.
+      const off_t keep = static_cast<off_t>(kHeaderBytes) + dataBytes_;
+      if (::ftruncate(fd_, keep) != 0 || ::lseek(fd_, keep, SEEK_SET) != keep) Close();
+      return false;
+    }
     done += n;
   }
   // The samples go out first and the sizes after, so the header never
   // claims bytes the file does not hold.
-  if (std::fflush(file_) != 0) return false;
   dataBytes_ += static_cast<std::uint32_t>(bytes);
   return WriteSizes();
 }
@@ -67,17 +88,15 @@ bool WaveFileWriter::Append(const std::int16_t* stereo, std::size_t frames) {
 bool WaveFileWriter::WriteSizes() {
   std::uint8_t field[4];
   Put32(field, kHeaderBytes - 8 + dataBytes_);
-  if (std::fseek(file_, 4, SEEK_SET) != 0 || std::fwrite(field, 1, 4, file_) != 4) return false;
+  if (::pwrite(fd_, field, 4, 4) != 4) return false;
   Put32(field, dataBytes_);
-  if (std::fseek(file_, 40, SEEK_SET) != 0 || std::fwrite(field, 1, 4, file_) != 4) return false;
-  if (std::fseek(file_, 0, SEEK_END) != 0) return false;
-  return std::fflush(file_) == 0;
+  return ::pwrite(fd_, field, 4, 40) == 4;
 }
 
 void WaveFileWriter::Close() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
   }
 }
 

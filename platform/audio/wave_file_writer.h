@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <cstddef>
 #include <string>
 
 namespace velmo {
@@ -17,15 +17,19 @@ class WaveFileWriter {
   // Creates (or truncates) the file and writes a header for no data.
   bool Open(const std::string& path, std::uint32_t sampleRate);
   // Appends interleaved stereo frames, then brings the header's two sizes up
-  // to date and flushes, so that a process killed at any point leaves a
-  // file whose header describes exactly the frames written before it.
+  // to date, so that a process killed at any point leaves a file whose
+  // header describes exactly the frames written before it.  A write that
+  // fails or ends short (a full disk) is taken back whole: the file is cut
+  // to the frames the header already counts and false is returned.
   bool Append(const std::int16_t* stereo, std::size_t frames);
   void Close();
 
  private:
   bool WriteSizes();
 
-  std::FILE* file_ = nullptr;
+  bool WriteAll(const std::uint8_t* bytes, std::size_t count);
+
+  int fd_ = -1;
   std::uint32_t dataBytes_ = 0;
 };
 

@@ -3,6 +3,9 @@
 // sox reads, of about that length, holding the buffer's samples.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -105,6 +108,42 @@ TEST(WaveFileWriter, HeaderDescribesWhatIsWrittenAtEveryStep) {
   EXPECT_EQ(file[44 + 4 * 3], 1);  // the second append starts with frame 0 again
   std::remove(path.c_str());
   EXPECT_FALSE(writer.Open("/nonexistent-directory/x.wav", 44100));
+}
+
+// A full disk, made with a file size limit in a child process: the append
+// that does not fit is taken back whole, and the file stays a valid WAVE
+// file whose data is exactly the appends that succeeded, the next of which
+// follows straight on.
+TEST(WaveFileWriter, AFailedAppendLeavesNoStrayBytesInTheData) {
+  const std::string path = TempPath("full.wav");
+  std::vector<std::int16_t> first(2 * 600), second(2 * 600, 7), third(2 * 300);
+  for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<std::int16_t>(i);
+  for (std::size_t i = 0; i < third.size(); ++i) third[i] = static_cast<std::int16_t>(-1 - static_cast<int>(i));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{44 + 4 * 1000 + 2, 44 + 4 * 1000 + 2};  // the second append ends short
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+    WaveFileWriter writer;
+    if (!writer.Open(path, 44100) || !writer.Append(first.data(), 600)) ::_exit(11);
+    if (writer.Append(second.data(), 600)) ::_exit(12);
+    if (!writer.Append(third.data(), 300)) ::_exit(13);
+    writer.Close();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: first append, 12: the short append succeeded, 13: third";
+
+  const auto file = ReadFile(path);
+  ASSERT_EQ(file.size(), 44u + 4 * 900);
+  EXPECT_EQ(RunCommand("soxi -s '" + path + "'"), "900\n");
+  auto sampleAt = [&](std::size_t i) { return static_cast<std::int16_t>(file[44 + 2 * i] | (file[45 + 2 * i] << 8)); };
+  for (std::size_t i = 0; i < first.size(); ++i) ASSERT_EQ(sampleAt(i), first[i]) << i;
+  for (std::size_t i = 0; i < third.size(); ++i) ASSERT_EQ(sampleAt(first.size() + i), third[i]) << i;
+  std::remove(path.c_str());
 }
 
 }  // namespace
