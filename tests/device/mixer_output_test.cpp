@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/audio/interpolator.h"
 #include "tests/device/device_test_support.h"
@@ -113,6 +114,9 @@ TEST(Mixer, SampleFormatsDecodeToTheSameScale) {
   f32.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
   const float floats[] = {0.25f, -2.0f};  // the second clips at the output
   EXPECT_EQ(renderFirst(f32, floats, 8), std::make_pair(8192, -32768));
+  // Float samples that are not numbers are silence, not full-scale noise.
+  const float broken[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()};
+  EXPECT_EQ(renderFirst(f32, broken, 8), std::make_pair(0, 0));
 
   // The extensible record with a float sub-format, its tail right after it.
   struct {
@@ -232,6 +236,23 @@ TEST(Mixer, LoopingWrapsWithoutAGapAndOneShotStopsAtItsEnd) {
 // play cursor with a continuous byte stream, the way the stream player does:
 // the frame that straddles the end takes its last bytes from the start, and
 // the output is the stream in order.
+// A position inside a frame would decode every sample shifted by a byte:
+// the buffer plays from the start of that frame instead.
+TEST(Mixer, APositionInsideAFramePlaysFromThatFrame) {
+  ManualDevice dev(kRate);
+  const auto samples = Ramp(2 * 64, 100, 300);
+  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, kRate, 16), 64 * 4);
+  Write(buffer, 0, samples.data(), 64 * 4);
+  ASSERT_EQ(buffer->SetCurrentPosition(10 * 4 + 3), DS_OK);
+  DWORD play = 0;
+  ASSERT_EQ(buffer->GetCurrentPosition(&play, nullptr), DS_OK);
+  EXPECT_EQ(play, 10u * 4);
+  ASSERT_EQ(buffer->Play(0, 0, 0), DS_OK);
+  const auto out = dev.output().Render(4);
+  for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], samples[2 * 10 + i]) << i;
+  buffer->Release();
+}
+
 TEST(Mixer, NonAlignedRingPlaysTheByteStreamInOrder) {
   ManualDevice dev(kRate);
   constexpr DWORD kLength = 1002;  // 250.5 stereo 16-bit frames
