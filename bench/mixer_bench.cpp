@@ -73,8 +73,9 @@ constexpr std::uint32_t kOutputRate = 48000;
 constexpr std::size_t kPeriod = 512;
 
 // Mixes `voices` looping 16-bit stereo buffers at `voiceRate` into a
-// 48000 Hz stereo output, one 512-frame period per iteration.
-void MixVoices(benchmark::State& state) {
+// 48000 Hz stereo output, one 512-frame period per iteration.  Gliding, each
+// voice's frequency changes every period, within 2 % of its own rate.
+void MixVoicesOf(benchmark::State& state, bool glide) {
   const int voices = static_cast<int>(state.range(0));
   const DWORD voiceRate = static_cast<DWORD>(state.range(1));
   ManualOutput* output = nullptr;
@@ -115,7 +116,13 @@ void MixVoices(benchmark::State& state) {
 
   g_allocations.store(0);
   g_counting.store(true);
+  std::uint32_t period = 0;
   for (auto _ : state) {
+    if (glide) {
+      ++period;
+      for (std::size_t v = 0; v < buffers.size(); ++v)
+        buffers[v]->SetFrequency(voiceRate - voiceRate / 50 + (period * 37 + v * 11) % (voiceRate / 25));
+    }
     output->RenderInto(mix.data(), kPeriod);
     benchmark::DoNotOptimize(mix.data());
   }
@@ -129,6 +136,38 @@ void MixVoices(benchmark::State& state) {
   for (IDirectSoundBuffer* buffer : buffers) buffer->Release();
   device->Release();
 }
+
+void MixVoices(benchmark::State& state) { MixVoicesOf(state, false); }
+void MixGlidingVoices(benchmark::State& state) { MixVoicesOf(state, true); }
+
+// What a caller pays to poll a playing buffer, as games do every frame:
+// both calls are a few atomic loads.
+template <bool kStatus>
+void PollBuffer(benchmark::State& state) {
+  ManualOutput* output = nullptr;
+  IDirectSound* device = CreateManualAudioDevice(&output, kOutputRate, kPeriod);
+  device->Initialize(nullptr);
+  WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
+  DSBUFFERDESC desc{sizeof(DSBUFFERDESC), 0, 44100 * 4, 0, &format};
+  IDirectSoundBuffer* buffer = nullptr;
+  device->CreateSoundBuffer(&desc, &buffer, nullptr);
+  buffer->Play(0, 0, DSBPLAY_LOOPING);
+  std::vector<float> mix(2 * kPeriod);
+  output->RenderInto(mix.data(), kPeriod);
+  DWORD a = 0, b = 0;
+  for (auto _ : state) {
+    if constexpr (kStatus) buffer->GetStatus(&a);
+    else buffer->GetCurrentPosition(&a, &b);
+    benchmark::DoNotOptimize(a);
+    benchmark::DoNotOptimize(b);
+  }
+  buffer->Release();
+  device->Release();
+}
+void GetCurrentPosition(benchmark::State& state) { PollBuffer<false>(state); }
+void GetStatus(benchmark::State& state) { PollBuffer<true>(state); }
+BENCHMARK(GetCurrentPosition);
+BENCHMARK(GetStatus);
 
 // Proves the counter above sees both kinds of allocation: it must report
 // two per iteration here.
@@ -150,6 +189,10 @@ void AllocationCounterSelfCheck(benchmark::State& state) {
 BENCHMARK(AllocationCounterSelfCheck);
 
 BENCHMARK(MixVoices)
+    ->ArgNames({"voices", "voice_hz"})
+    ->ArgsProduct({{1, 8, 64}, {44100, 48000}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(MixGlidingVoices)
     ->ArgNames({"voices", "voice_hz"})
     ->ArgsProduct({{1, 8, 64}, {44100, 48000}})
     ->Unit(benchmark::kMicrosecond);

@@ -13,7 +13,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +23,13 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/manual_output.h"
+#include "platform/audio/sdl_output.h"
 #include "platform/heap.h"
 #include "platform/testing/fake_platform.h"
 #include "sound/engine_state.h"
@@ -91,7 +96,7 @@ class BenchPlatform final : public Platform {
   }
   HRESULT CoInitialize(void* reserved) override { return real_.CoInitialize(reserved); }
   HRESULT CoCreateInstance(const GUID&, IUnknown*, DWORD, const GUID&, void** object) override {
-    *object = CreateManualAudioDevice(nullptr, 48000, 512);
+    *object = CreateManualAudioDevice(&output, 48000, SdlOutput::kPeriod);
     return *object != nullptr ? S_OK : E_OUTOFMEMORY;
   }
   void CoUninitialize() override { real_.CoUninitialize(); }
@@ -117,6 +122,7 @@ class BenchPlatform final : public Platform {
   void CloseFile(int fd) override { real_.CloseFile(fd); }
 
   std::atomic<long> globalAllocs{0};
+  ManualOutput* output = nullptr;
 
  private:
   Platform& real_ = SystemPlatformInstance();
@@ -242,6 +248,77 @@ void BM_PlayThenStopStatic(benchmark::State& state) {
   engine.Unload(effect);
 }
 BENCHMARK(BM_PlayThenStopStatic);
+
+// How soon an effect is heard: the output frames between PlayStatic
+// returning and the effect's first sample leaving the mixer.  A thread
+// renders the device's output in real time, one SDL-sized period at a time
+// as SDL's callback does; each play lands at a random point of a period.
+// The frames count from the play's return to the start of the pass that
+// first carries the effect, plus the sample's place in that pass; the goal
+// is at most one period.
+void BM_EffectStartLatency(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  static EffectFile file(4410 * 4);
+  Engine engine;
+  if (!engine.ok || engine.platform.output == nullptr) return state.SkipWithError("the engine did not start");
+  StaticSound* effect = engine.sound.LoadStatic(file.Path());
+  if (effect == nullptr) return state.SkipWithError("the load failed");
+  constexpr std::uint32_t kRate = 48000, kPeriod = SdlOutput::kPeriod;
+  const auto periodLength = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+      static_cast<double>(kPeriod) / kRate));
+
+  std::atomic<bool> stop{false};
+  std::atomic<bool> armed{false};
+  std::atomic<std::int64_t> heardAt{0};  // pass start, ns on the steady clock
+  std::atomic<std::int64_t> heardIndex{-1};
+  std::thread renderer([&] {
+    std::vector<float> period(2 * kPeriod);
+    auto due = Clock::now();
+    while (!stop.load()) {
+      const auto start = Clock::now();
+      engine.platform.output->RenderInto(period.data(), kPeriod);
+      if (armed.load(std::memory_order_acquire)) {
+        const auto first = std::find_if(period.begin(), period.end(), [](float v) { return v != 0.0f; });
+        if (first != period.end()) {
+          heardIndex.store((first - period.begin()) / 2);
+          heardAt.store(start.time_since_epoch().count());
+          armed.store(false, std::memory_order_release);
+        }
+      }
+      due += periodLength;
+      std::this_thread::sleep_until(due);
+    }
+  });
+
+  std::mt19937 random(7);
+  double total = 0, worst = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    engine.sound.StopStatic(effect);
+    std::this_thread::sleep_for(2 * periodLength);  // the stop has reached the mixer
+    heardIndex.store(-1);
+    std::this_thread::sleep_for(periodLength * (random() % 1000) / 1000);
+    armed.store(true, std::memory_order_release);
+    state.ResumeTiming();
+    engine.sound.PlayStatic(effect);
+    const auto returned = Clock::now();
+    state.PauseTiming();
+    while (heardIndex.load() < 0) std::this_thread::yield();
+    const double waited = std::max<double>(
+        0.0, static_cast<double>(heardAt.load() - returned.time_since_epoch().count()) * 1e-9 * kRate);
+    const double frames = waited + static_cast<double>(heardIndex.load());
+    total += frames;
+    worst = std::max(worst, frames);
+    state.ResumeTiming();
+  }
+  stop.store(true);
+  renderer.join();
+  state.counters["latency_frames"] = total / static_cast<double>(state.iterations());
+  state.counters["latency_frames_max"] = worst;
+  state.counters["period_frames"] = kPeriod;
+  engine.Unload(effect);
+}
+BENCHMARK(BM_EffectStartLatency)->Iterations(200)->UseRealTime();
 
 // The device calls of one first play and one replay, as the platform double
 // logs them.
