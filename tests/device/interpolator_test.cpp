@@ -93,42 +93,51 @@ TEST(InterpolatorTest, PositionAfterAnHourIsExactToAFractionOfAFrame) {
   }
 }
 
-// A 1 kHz tone at a 48 kHz source while the step glides from 0.95 to 1.05
-// and back, changing every 32 frames and passing exactly 1 on the way.  A
-// sine's sample-to-sample step is at most 2 A sin(w / 2) and its second
-// difference at most A w^2; a jump between kernels, a tap off by one or a
-// lost fraction breaks the second bound many times over.
+// A 1 kHz tone at a 48 kHz source while the step glides up and back down,
+// changing every 32 frames: once from 0.95 to 1.05, passing exactly 1 on
+// the way, and once from 0.5 to 4.5, across every scale table.  A sine's
+// sample-to-sample step is at most 2 A sin(w / 2) and its second difference
+// at most A w^2 (w for the step of the moment); a jump between kernels, a
+// tap off by one or a lost fraction breaks the second bound many times over.
 TEST(InterpolatorTest, GlideThroughUnitStepHasNoClick) {
   PrepareInterpolator();
   constexpr double kAmp = 0.5, kHz = 1000, kRate = 48000;
   constexpr std::size_t kRun = 32, kRuns = 3000;
-  std::vector<float> left(kRuns * kRun * 2 + 2 * kMargin), right(left.size());
+  std::vector<float> left(kRuns * kRun * 5 + 2 * kMargin), right(left.size());
   for (std::size_t i = 0; i < left.size(); ++i) {
     left[i] = static_cast<float>(kAmp * std::sin(2 * std::numbers::pi * kHz * (double(i) - kMargin) / kRate));
     right[i] = -left[i];
   }
-  std::vector<float> out(2 * kRun * kRuns);
-  std::uint32_t phase = 0x9e3779b9u;
-  std::size_t at = kMargin;
-  bool crossedExactly = false;
-  for (std::size_t r = 0; r < kRuns; ++r) {
-    const double x = double(r) / (kRuns / 2);  // 0..2
-    const double s = 0.95 + 0.1 * (x <= 1 ? x : 2 - x);
-    std::uint64_t step = static_cast<std::uint64_t>(std::llround(std::ldexp(s, 32)));
-    if (r == kRuns / 4) step = kUnitStep, crossedExactly = true;
-    at += InterpolateStereo(left.data() + at, right.data() + at, &phase, step, out.data() + 2 * kRun * r, kRun);
+  struct Glide {
+    double from, to;
+  };
+  for (const Glide g : {Glide{0.95, 1.05}, Glide{0.5, 4.5}}) {
+    SCOPED_TRACE("glide from " + std::to_string(g.from) + " to " + std::to_string(g.to));
+    std::vector<float> out(2 * kRun * kRuns);
+    std::vector<double> steps(kRuns);
+    std::uint32_t phase = 0x9e3779b9u;
+    std::size_t at = kMargin;
+    bool crossedExactly = false;
+    for (std::size_t r = 0; r < kRuns; ++r) {
+      const double x = double(r) / (kRuns / 2);  // 0..2
+      steps[r] = g.from + (g.to - g.from) * (x <= 1 ? x : 2 - x);
+      std::uint64_t step = static_cast<std::uint64_t>(std::llround(std::ldexp(steps[r], 32)));
+      if (g.from < 1 && steps[r] >= 1 && !crossedExactly) step = kUnitStep, steps[r] = 1, crossedExactly = true;
+      at += InterpolateStereo(left.data() + at, right.data() + at, &phase, step, out.data() + 2 * kRun * r, kRun);
+    }
+    ASSERT_TRUE(crossedExactly);
+    double worstStep = 0, worstCurvature = 0;  // against their bounds
+    for (std::size_t i = 2; i < kRun * kRuns; ++i) {
+      const double s = std::max(steps[i / kRun], steps[(i - 2) / kRun]);
+      const double w = 2 * std::numbers::pi * kHz * s / kRate;
+      const double y0 = out[2 * (i - 2)], y1 = out[2 * (i - 1)], y2 = out[2 * i];
+      worstStep = std::max(worstStep, std::fabs(y2 - y1) / (2 * kAmp * std::sin(w / 2)));
+      worstCurvature = std::max(worstCurvature, std::fabs(y2 - 2 * y1 + y0) / (kAmp * w * w));
+      ASSERT_EQ(out[2 * i + 1], -out[2 * i]) << "frame " << i;
+    }
+    EXPECT_LT(worstStep, 1.002);
+    EXPECT_LT(worstCurvature, 1.2);
   }
-  ASSERT_TRUE(crossedExactly);
-  const double w = 2 * std::numbers::pi * kHz * 1.05 / kRate;
-  double largestStep = 0, largestCurvature = 0;
-  for (std::size_t i = 2; i < kRun * kRuns; ++i) {
-    const double y0 = out[2 * (i - 2)], y1 = out[2 * (i - 1)], y2 = out[2 * i];
-    largestStep = std::max(largestStep, std::fabs(y2 - y1));
-    largestCurvature = std::max(largestCurvature, std::fabs(y2 - 2 * y1 + y0));
-    ASSERT_EQ(out[2 * i + 1], -out[2 * i]) << "frame " << i;
-  }
-  EXPECT_LT(largestStep, 1.001 * 2 * kAmp * std::sin(w / 2));
-  EXPECT_LT(largestCurvature, 1.2 * kAmp * w * w);
 }
 
 // Every sample outside [-before, last + after] is a NaN: a kernel that read
