@@ -42,8 +42,8 @@ using namespace velmo;
 
 constexpr double kPi = std::numbers::pi;
 constexpr double kToneLevel = 0.50118723362727;  // -6 dBFS
-constexpr std::size_t kSettle = 4096;             // output frames skipped
-constexpr std::size_t kAnalysed = 1 << 15;        // output frames analysed
+constexpr std::size_t kSettle = 4096;            // output frames skipped
+constexpr std::size_t kAnalysed = 1 << 15;       // output frames analysed
 constexpr double kMinSer = 75.0, kMaxPpm = 1.0, kMaxAlias = -70.0;
 
 // One second of the tone, rounded to 16 bits.
@@ -103,7 +103,8 @@ std::vector<double> Direct(const std::vector<std::int16_t>& pcm, std::uint32_t r
                            std::uint32_t outRate, std::size_t frames) {
   const std::uint64_t step = InterpolatorStep(frequency != 0 ? frequency : rate, outRate);
   const std::size_t total = kSettle + frames;
-  const std::size_t sourceFrames = static_cast<std::size_t>(std::ldexp(double(step), -32) * total) + 2 * kMaxKernelReach + 2;
+  const std::size_t sourceFrames =
+      static_cast<std::size_t>(std::ldexp(double(step), -32) * total) + 2 * kMaxKernelReach + 2;
   std::vector<float> l(sourceFrames), r(sourceFrames);
   for (std::size_t i = 0; i < sourceFrames; ++i) {
     l[i] = pcm[i % pcm.size()] * (1.0f / 32768.0f);
@@ -239,8 +240,10 @@ int main(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--direct") o.direct = true;
-    else if (a == "--check") o.check = true;
+    if (a == "--direct")
+      o.direct = true;
+    else if (a == "--check")
+      o.check = true;
     else {
       std::fprintf(stderr, "usage: %s [--direct] [--check]\n", argv[0]);
       return 2;
@@ -287,8 +290,8 @@ int main(int argc, char** argv) {
       const double aliasDb = 20 * std::log10(amp / kToneLevel);
       const bool pass = aliasDb <= kMaxAlias;
       ok = ok && pass;
-      std::printf("44100 @ 88200 -> %-5u %8.0f %9.0f %12.2f %12.1f %10.0f%s\n", outRate, hz, moved, toneDb, aliasDb,
-                  at, pass ? "" : "  MISSES");
+      std::printf("44100 @ 88200 -> %-5u %8.0f %9.0f %12.2f %12.1f %10.0f%s\n", outRate, hz, moved, toneDb, aliasDb, at,
+                  pass ? "" : "  MISSES");
     }
   }
   if (o.check) std::printf("\n%s\n", ok ? "all figures meet their targets" : "some figures miss their targets");

@@ -7,11 +7,11 @@
 
 #include "platform/audio/sinc_table.h"
 
-// The kernels are written once with the compiler's vector types (8 floats)
-// and compiled twice: for AVX2 with FMA, where a vector is one register and
+// The kernels are written once with the compiler's vector types and
+// compiled twice: for AVX2 with FMA on vectors of 8 floats, where
 // `a * b + c` contracts to one fused multiply-add (this file is built with
-// -ffp-contract=fast), and for plain x86-64, where the compiler splits each
-// vector into two SSE2 registers.  The choice is made once at run time.
+// -ffp-contract=fast), and for plain x86-64 on vectors of 4 floats (SSE2).
+// The choice is made once, at run time.
 
 namespace velmo {
 
@@ -33,12 +33,21 @@ typedef float V4 __attribute__((vector_size(16)));
 
 #define VELMO_INLINE inline __attribute__((always_inline))
 
-VELMO_INLINE V8 Load(const float* p) {
-  V8 v;
+template <typename V>
+constexpr unsigned kLanes = sizeof(V) / sizeof(float);
+
+template <typename V>
+VELMO_INLINE V Load(const float* p) {
+  V v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-VELMO_INLINE V8 Splat(float f) { return V8{f, f, f, f, f, f, f, f}; }
+
+// The lanes of an accumulator added down to four.
+VELMO_INLINE V4 Fold(V4 v) { return v; }
+VELMO_INLINE V4 Fold(V8 v) {
+  return __builtin_shufflevector(v, v, 0, 1, 2, 3) + __builtin_shufflevector(v, v, 4, 5, 6, 7);
+}
 
 // The fraction below the phase index, as a float in [0, 1): the 23 bits
 // after the top `bits` of the 32-bit fraction, converted exactly.
@@ -50,32 +59,39 @@ VELMO_INLINE float PhaseFraction(std::uint32_t frac, unsigned bits) {
 // frame; for mono, `r` is `l` and both channels get the same sum.  The
 // order of the additions is the same in both cases, so a mono source and
 // the left channel of a stereo one come out identical.
-VELMO_INLINE void StoreFrame(V8 l, V8 r, float* out) {
-  const V4 a = __builtin_shufflevector(l, l, 0, 1, 2, 3) + __builtin_shufflevector(l, l, 4, 5, 6, 7);
-  const V4 b = __builtin_shufflevector(r, r, 0, 1, 2, 3) + __builtin_shufflevector(r, r, 4, 5, 6, 7);
+template <typename V>
+VELMO_INLINE void StoreFrame(V l, V r, float* out) {
+  const V4 a = Fold(l), b = Fold(r);
   const V4 u = __builtin_shufflevector(a, b, 0, 4, 1, 5) + __builtin_shufflevector(a, b, 2, 6, 3, 7);
   const V4 v = u + __builtin_shufflevector(u, u, 2, 3, 0, 1);
   std::memcpy(out, &v, 2 * sizeof(float));
 }
 
-// Steps up to 1: the 16-tap unit kernel, two vectors of weights per frame.
-template <bool kStereo>
+// Steps up to 1: the 16-tap unit kernel.  Weights and products are vectors
+// of V (two of 8 floats for AVX2, four of 4 for SSE2); the phase fraction
+// stays a scalar, which the compiler broadcasts (a vector built from it
+// lane by lane goes through the stack in the SSE2 variant).
+template <typename V, bool kStereo>
 VELMO_INLINE std::uint64_t UnitRun(const float* __restrict left, const float* __restrict right, std::uint64_t pos,
                                    std::uint64_t step, float* __restrict out, std::size_t frames,
                                    const UnitRow* __restrict rows) {
   constexpr unsigned kBits = sinc::kUnitPhaseBits;
+  constexpr unsigned kN = sinc::kUnitTaps / kLanes<V>;
   left -= sinc::kUnitBefore;
   right -= sinc::kUnitBefore;
   for (std::size_t j = 0; j < frames; ++j, pos += step) {
     const auto frac = static_cast<std::uint32_t>(pos);
     const std::size_t i = static_cast<std::size_t>(pos >> kStepFractionBits);
     const UnitRow& row = rows[frac >> (32 - kBits)];
-    const V8 f = Splat(PhaseFraction(frac, kBits));
-    const V8 c0 = Load(row.weight) + f * Load(row.delta);
-    const V8 c1 = Load(row.weight + 8) + f * Load(row.delta + 8);
-    const V8 l = c0 * Load(left + i) + c1 * Load(left + i + 8);
+    const float f = PhaseFraction(frac, kBits);
+    V c[kN];
+    for (unsigned n = 0; n < kN; ++n)
+      c[n] = Load<V>(row.weight + n * kLanes<V>) + f * Load<V>(row.delta + n * kLanes<V>);
+    V l = c[0] * Load<V>(left + i);
+    for (unsigned n = 1; n < kN; ++n) l += c[n] * Load<V>(left + i + n * kLanes<V>);
     if constexpr (kStereo) {
-      const V8 r = c0 * Load(right + i) + c1 * Load(right + i + 8);
+      V r = c[0] * Load<V>(right + i);
+      for (unsigned n = 1; n < kN; ++n) r += c[n] * Load<V>(right + i + n * kLanes<V>);
       StoreFrame(l, r, out + 2 * j);
     } else {
       StoreFrame(l, l, out + 2 * j);
@@ -86,31 +102,31 @@ VELMO_INLINE std::uint64_t UnitRun(const float* __restrict left, const float* __
 
 // Steps above 1: the blend of two neighbouring scale tables, over the
 // lower one's width (the upper one's kernel fits inside it).
-template <bool kStereo>
+template <typename V, bool kStereo>
 VELMO_INLINE std::uint64_t ScaledRun(const float* __restrict left, const float* __restrict right, std::uint64_t pos,
-                                     std::uint64_t step, float* __restrict out, std::size_t frames,
-                                     const ScaleTable& a, const ScaleTable& b, float blend) {
+                                     std::uint64_t step, float* __restrict out, std::size_t frames, const ScaleTable& a,
+                                     const ScaleTable& b, float blend) {
   const unsigned width = a.width, widthB = b.width;
   const unsigned bitsA = a.phaseBits, bitsB = b.phaseBits;
   const float* __restrict rowsA = a.rows;
   const float* __restrict rowsB = b.rows + (widthB - width) / 2;
   left -= width / 2 - 1;
   right -= width / 2 - 1;
-  const V8 t = Splat(blend);
+  const float t = blend;
   for (std::size_t j = 0; j < frames; ++j, pos += step) {
     const auto frac = static_cast<std::uint32_t>(pos);
     const std::size_t i = static_cast<std::size_t>(pos >> kStepFractionBits);
     const float* ra = rowsA + std::size_t(frac >> (32 - bitsA)) * 2 * width;
     const float* rb = rowsB + std::size_t(frac >> (32 - bitsB)) * 2 * widthB;
-    const V8 fa = Splat(PhaseFraction(frac, bitsA));
-    const V8 fb = Splat(PhaseFraction(frac, bitsB));
-    V8 l{}, r{};
-    for (unsigned k = 0; k < width; k += 8) {
-      const V8 ca = Load(ra + k) + fa * Load(ra + width + k);
-      const V8 cb = Load(rb + k) + fb * Load(rb + widthB + k);
-      const V8 c = ca + t * (cb - ca);
-      l += c * Load(left + i + k);
-      if constexpr (kStereo) r += c * Load(right + i + k);
+    const float fa = PhaseFraction(frac, bitsA);
+    const float fb = PhaseFraction(frac, bitsB);
+    V l{}, r{};
+    for (unsigned k = 0; k < width; k += kLanes<V>) {
+      const V ca = Load<V>(ra + k) + fa * Load<V>(ra + width + k);
+      const V cb = Load<V>(rb + k) + fb * Load<V>(rb + widthB + k);
+      const V c = ca + t * (cb - ca);
+      l += c * Load<V>(left + i + k);
+      if constexpr (kStereo) r += c * Load<V>(right + i + k);
     }
     StoreFrame(l, kStereo ? r : l, out + 2 * j);
   }
@@ -128,27 +144,27 @@ struct Kernels {
   const char* isa;
 };
 
-#define VELMO_DEFINE_KERNELS(NAME, TARGET)                                                                       \
-  TARGET std::uint64_t UnitMono##NAME(const float* s, std::uint64_t pos, std::uint64_t step, float* out,          \
-                                      std::size_t n, const UnitRow* rows) {                                     \
-    return UnitRun<false>(s, s, pos, step, out, n, rows);                                                       \
-  }                                                                                                             \
-  TARGET std::uint64_t UnitStereo##NAME(const float* l, const float* r, std::uint64_t pos, std::uint64_t step,    \
-                                        float* out, std::size_t n, const UnitRow* rows) {                       \
-    return UnitRun<true>(l, r, pos, step, out, n, rows);                                                        \
-  }                                                                                                             \
-  TARGET std::uint64_t ScaledMono##NAME(const float* s, std::uint64_t pos, std::uint64_t step, float* out,        \
-                                        std::size_t n, const ScaleTable& a, const ScaleTable& b, float t) {     \
-    return ScaledRun<false>(s, s, pos, step, out, n, a, b, t);                                                  \
-  }                                                                                                             \
-  TARGET std::uint64_t ScaledStereo##NAME(const float* l, const float* r, std::uint64_t pos, std::uint64_t step,  \
-                                          float* out, std::size_t n, const ScaleTable& a, const ScaleTable& b,  \
-                                          float t) {                                                            \
-    return ScaledRun<true>(l, r, pos, step, out, n, a, b, t);                                                   \
+#define VELMO_DEFINE_KERNELS(NAME, TARGET, V)                                                                    \
+  TARGET std::uint64_t UnitMono##NAME(const float* s, std::uint64_t pos, std::uint64_t step, float* out,         \
+                                      std::size_t n, const UnitRow* rows) {                                      \
+    return UnitRun<V, false>(s, s, pos, step, out, n, rows);                                                     \
+  }                                                                                                              \
+  TARGET std::uint64_t UnitStereo##NAME(const float* l, const float* r, std::uint64_t pos, std::uint64_t step,   \
+                                        float* out, std::size_t n, const UnitRow* rows) {                        \
+    return UnitRun<V, true>(l, r, pos, step, out, n, rows);                                                      \
+  }                                                                                                              \
+  TARGET std::uint64_t ScaledMono##NAME(const float* s, std::uint64_t pos, std::uint64_t step, float* out,       \
+                                        std::size_t n, const ScaleTable& a, const ScaleTable& b, float t) {      \
+    return ScaledRun<V, false>(s, s, pos, step, out, n, a, b, t);                                                \
+  }                                                                                                              \
+  TARGET std::uint64_t ScaledStereo##NAME(const float* l, const float* r, std::uint64_t pos, std::uint64_t step, \
+                                          float* out, std::size_t n, const ScaleTable& a, const ScaleTable& b,   \
+                                          float t) {                                                             \
+    return ScaledRun<V, true>(l, r, pos, step, out, n, a, b, t);                                                 \
   }
 
-VELMO_DEFINE_KERNELS(Avx2, __attribute__((target("avx2,fma"))))
-VELMO_DEFINE_KERNELS(Sse2, )
+VELMO_DEFINE_KERNELS(Avx2, __attribute__((target("avx2,fma"))), V8)
+VELMO_DEFINE_KERNELS(Sse2, , V4)
 
 // VELMO_INTERPOLATOR_ISA=sse2 forces the fallback, so that it can be tested
 // and measured on a machine with AVX2.

@@ -1,6 +1,8 @@
 // The voice interpolator's contract: a step of 1 copies, the pitch is exact
 // over an hour, a glide through a step of 1 is smooth, and the kernel reads
 // nothing outside the reach it announces.
+#include "platform/audio/interpolator.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,8 +12,6 @@
 #include <numbers>
 #include <random>
 #include <vector>
-
-#include "platform/audio/interpolator.h"
 
 namespace velmo {
 namespace {
