@@ -67,8 +67,8 @@ VELMO_INLINE void StoreFrame(V l, V r, float* out) {
   std::memcpy(out, &v, 2 * sizeof(float));
 }
 
-// Steps up to 1: the 16-tap unit kernel.  Weights and products are vectors
-// of V (two of 8 floats for AVX2, four of 4 for SSE2); the phase fraction
+// Steps up to 1: the 24-tap unit kernel.  Weights and products are vectors
+// of V (three of 8 floats for AVX2, six of 4 for SSE2); the phase fraction
 // stays a scalar, which the compiler broadcasts (a vector built from it
 // lane by lane goes through the stack in the SSE2 variant).
 template <typename V, bool kStereo>

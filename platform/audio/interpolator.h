@@ -5,7 +5,7 @@
 // The position and the step are 32.32 fixed point in source frames, so the
 // pitch is exact to 2^-33 of the step (0.0001 parts per million) and the
 // position drifts by less than a frame over hours.  For steps up to 1 the
-// kernel has 16 taps with its cut-off at the source's Nyquist frequency;
+// kernel has 24 taps with its cut-off at the source's Nyquist frequency;
 // for larger steps it is stretched (up to a step of 4, see
 // kMaxKernelStretch) with its cut-off lowered to the output's, so a pitch
 // raised above the output rate does not fold back.  The kernel is a

@@ -8,7 +8,7 @@
 //
 // There are two kinds of table:
 //  - the unit table, for steps up to 1 (the output rate at or above the
-//    source's): 16 taps, cut-off at the source's Nyquist frequency, exact
+//    source's): 24 taps, cut-off at the source's Nyquist frequency, exact
 //    zero crossings at whole frames, so that phase 0 has the weights 1 and 0
 //    and a step of 1 copies the input;
 //  - the scale tables, for steps above 1: the same kernel stretched by the
@@ -26,7 +26,7 @@
 namespace velmo::sinc {
 
 // Taps of the unit kernel, and the phases per source frame of its table.
-constexpr unsigned kUnitTaps = 16;
+constexpr unsigned kUnitTaps = 24;
 constexpr unsigned kUnitPhaseBits = 7;
 // The unit kernel reads this many frames before and after the integer part.
 constexpr unsigned kUnitBefore = kUnitTaps / 2 - 1;
@@ -42,9 +42,9 @@ constexpr double kMaxStretch = 1 << kOctaves;
 // tables are built).
 constexpr unsigned kMaxReach = 40;
 
-// A row of the unit table: weights of taps -7..8 at one phase, and their
+// A row of the unit table: weights of taps -11..12 at one phase, and their
 // difference to the next phase (the last phase's difference leads to phase
-// 0 of the next frame).  128 bytes, two cache lines.
+// 0 of the next frame).  192 bytes, three cache lines.
 struct alignas(64) UnitRow {
   float weight[kUnitTaps];
   float delta[kUnitTaps];
