@@ -11,7 +11,7 @@
 // raised above the output rate does not fold back.  The kernel is a
 // continuous function of the step: a glide through a step of 1 changes the
 // weights smoothly.  A step of exactly 1 at phase 0 copies the input bit for
-// bit (a negative zero comes out as a positive one).
+// bit (a negative zero may come out as a positive one).
 //
 // The kernels allocate nothing, take no lock and make no system call; they
 // are safe on the mixing thread once PrepareInterpolator has run.

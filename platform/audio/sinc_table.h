@@ -11,13 +11,14 @@
 //    source's): 24 taps, cut-off at the source's Nyquist frequency, exact
 //    zero crossings at whole frames, so that phase 0 has the weights 1 and 0
 //    and a step of 1 copies the input;
-//  - the scale tables, for steps above 1: the same kernel stretched by the
-//    step and its cut-off lowered with it (plus a little more, so that what
+//  - the scale tables, for steps above 1: the kernel stretched by the step,
+//    with its cut-off lowered with it (plus a little more, so that what
 //    lies above the output's Nyquist frequency is stopped, not folded
-//    back), at a geometric series of steps; the kernel for a step between
-//    two of them is the linear blend of the two.  Scale table 0 is the unit
-//    kernel itself, padded to its neighbour's width, so the kernel changes
-//    continuously as the step goes through 1.
+//    back), at a geometric series of steps, 64 phases each up to a step of
+//    2 and 32 beyond (a stretched kernel is smoother per source frame); the
+//    kernel for a step between two of them is the linear blend of the two.
+//    Scale table 0 is the unit kernel itself, with the unit table's 128
+//    phases, so the kernel changes continuously as the step goes through 1.
 #pragma once
 
 #include <cstdint>
