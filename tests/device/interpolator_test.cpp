@@ -18,8 +18,9 @@ namespace {
 
 constexpr std::size_t kMargin = kMaxKernelReach;
 
-// Runs both kernels over `source` (mono) and `source`/`right` (stereo) in
-// runs of `run` frames and checks the two agree on the left channel.
+// Runs the stereo kernel over `left` and `right` (from kMargin on) in runs
+// of `run` frames, carrying the phase, and sets *advanced to the frames
+// consumed.
 std::vector<float> Stereo(const std::vector<float>& left, const std::vector<float>& right, std::uint64_t step,
                           std::size_t frames, std::size_t run, std::uint32_t* phase, std::size_t* advanced) {
   std::vector<float> out(2 * frames);
@@ -72,7 +73,7 @@ TEST(InterpolatorTest, PositionAfterAnHourIsExactToAFractionOfAFrame) {
   struct Case {
     std::uint32_t from, to;
   };
-  for (const Case c : {Case{44100, 48000}, Case{48000, 44100}, Case{22050, 44100}}) {
+  for (const Case c : {Case{44100, 48000}, Case{48000, 44100}}) {
     SCOPED_TRACE(std::to_string(c.from) + " -> " + std::to_string(c.to));
     const std::uint64_t step = InterpolatorStep(c.from, c.to);
     constexpr std::size_t kRun = 4096;
