@@ -6,8 +6,6 @@
 namespace velmo {
 namespace {
 
-constexpr std::uint64_t kUnitStep = std::uint64_t{1} << kStepFractionBits;
-
 // Calls `mix(bytes, frames)` for each stretch of `frames` whole frames of the
 // ring from byte `offset` on, wrapping at its end.  When the length is not a
 // multiple of the frame size, the frame that straddles the end takes its
