@@ -344,5 +344,85 @@ TEST(Mixer, RateChangesWhilePlayingKeepTheSoundGoing) {
   buffer->Release();
 }
 
+// A frequency swept through the output's rate, a little every period, as a
+// game's engine sound does: the interpolator's path and the one that copies
+// frames at the output rate must join without a click.  On a 441 Hz tone the
+// largest step from one sample to the next is about 700; a click is a step
+// many times that.
+TEST(Mixer, AGlideThroughTheOutputRateDoesNotClick) {
+  ManualDevice dev(kRate);
+  constexpr std::size_t kFrames = 48000;
+  std::vector<std::int16_t> tone(2 * kFrames);
+  for (std::size_t i = 0; i < kFrames; ++i)
+    tone[2 * i] = tone[2 * i + 1] = static_cast<std::int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / 48000));
+  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), kFrames * 4);
+  Write(buffer, 0, tone.data(), kFrames * 4);
+  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  std::vector<std::int16_t> out;
+  for (int period = 0; period < 100; ++period) {
+    // Four periods at 48000 Hz, copied frame for frame from the ring; then
+    // up to 49600 Hz and down past 48000 to 46000 Hz through the
+    // interpolator, which takes over with the history the copy left.
+    const int offset = period < 4 ? 0 : (period < 44 ? 40 * (period - 4) : 1600 - 40 * (period - 44));
+    ASSERT_EQ(buffer->SetFrequency(static_cast<DWORD>(48000 + offset)), DS_OK);
+    const auto part = dev.output().Render(512);
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  int largest = 0;
+  for (std::size_t i = 2; i < out.size(); i += 2) largest = std::max(largest, std::abs(out[i] - out[i - 2]));
+  EXPECT_GT(largest, 600);   // the tone is there
+  EXPECT_LT(largest, 800);   // and nothing jumps
+
+  // From the copy straight to half as fast again: the interpolator's
+  // stretched kernel reaches well back into the history at once.  At 660 Hz
+  // the largest step is about 1040.
+  ASSERT_EQ(buffer->SetCurrentPosition(0), DS_OK);
+  ASSERT_EQ(buffer->SetFrequency(48000), DS_OK);
+  out = dev.output().Render(2048);
+  ASSERT_EQ(buffer->SetFrequency(72000), DS_OK);
+  const auto faster = dev.output().Render(2048);
+  out.insert(out.end(), faster.begin(), faster.end());
+  largest = 0;
+  for (std::size_t i = 2; i < out.size(); i += 2) largest = std::max(largest, std::abs(out[i] - out[i - 2]));
+  EXPECT_LT(largest, 1100);
+  buffer->Release();
+}
+
+// A one-shot at another rate ends when its last frame has left the
+// interpolator, not when it has gone in: the tail is mixed whole, then the
+// cursor stands at the end (the ring's start) and the buffer is stopped.
+TEST(Mixer, AConvertedOneShotDrainsItsTailThenReportsTheEnd) {
+  ManualDevice dev(kRate);
+  constexpr std::size_t kFrames = 441;
+  const std::vector<std::int16_t> loud(2 * kFrames, 20000);
+  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 44100, 16), kFrames * 4);
+  Write(buffer, 0, loud.data(), kFrames * 4);
+  ASSERT_EQ(buffer->Play(0, 0, 0), DS_OK);
+  // In small passes, so that the tail falls in passes after the one that
+  // took the last frame in.
+  std::vector<std::int16_t> out;
+  for (int pass = 0; pass < 256; ++pass) {
+    const auto part = dev.output().Render(4);
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  // The data lasts 480 output frames; the kernel's ring-out carries a dozen
+  // more, which a cut tail would lose.
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < out.size() / 2; ++i)
+    if (out[2 * i] != 0) last = i;
+  // Source frame 440 is the last; the kernel reaches `before` frames back,
+  // so output stops near source position 441 + before, in output frames.
+  const unsigned before = InterpolatorReach(InterpolatorStep(44100, kRate)).before;
+  EXPECT_GE(last, (kFrames + before - 1) * kRate / 44100 - 1);
+  EXPECT_LE(last, (kFrames + before) * kRate / 44100 + 1);
+  EXPECT_NEAR(out[2 * 240], 20000, 20);
+  DWORD play = 1, status = 1;
+  ASSERT_EQ(buffer->GetCurrentPosition(&play, nullptr), DS_OK);
+  ASSERT_EQ(buffer->GetStatus(&status), DS_OK);
+  EXPECT_EQ(play, 0u);
+  EXPECT_EQ(status, 0u);
+  buffer->Release();
+}
+
 }  // namespace
 }  // namespace velmo::testing
