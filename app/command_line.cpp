@@ -30,9 +30,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   auto* null = app.add_flag("--null-audio", result.options.nullAudio,
                             "Play into the null output (VELMO_AUDIO_OUTPUT=null)");
   output->excludes(null);
+  app.add_option("--output-rate", result.options.outputRate,
+                 "Run the output at HZ: the rate of --output's file and of the null output, and the rate asked "
+                 "of the sound device (VELMO_OUTPUT_RATE; defaults 44100, 48000, 48000)")
+      ->type_name("HZ")
+      ->check(CLI::Range(8000u, 192000u));
   app.footer(
       "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: sdl (the\n"
-      "default, the system's sound device), null, or capture:PATH (a WAVE file).");
+      "default, the system's sound device), null, or capture:PATH (a WAVE file).  VELMO_OUTPUT_RATE\n"
+      "sets its rate as --output-rate does.");
 
   try {
     app.parse(argc, argv);
@@ -69,6 +75,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 void ApplyEnvironment(const SampleOptions& options) {
   if (options.output) ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + *options.output).c_str(), 1);
   if (options.nullAudio) ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
+  if (options.outputRate) ::setenv("VELMO_OUTPUT_RATE", std::to_string(*options.outputRate).c_str(), 1);
   if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 

@@ -1,6 +1,7 @@
 // The sample program's command line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,7 @@ struct SampleOptions {
   std::optional<std::string> script;  // a script file, or "-" for standard input
   std::optional<std::string> output;  // render into this WAVE file instead of the sound device
   bool nullAudio = false;             // play into the null output
+  std::optional<std::uint32_t> outputRate;  // rate of the output, in Hz
 };
 
 struct CommandLine {

@@ -10,18 +10,16 @@
 namespace velmo {
 namespace {
 
-// Plays in real time like the null output and writes every period to a
-// 16-bit stereo WAVE file at 44100 Hz.
+// Plays in real time like the null output and writes every period, 10 ms,
+// to a 16-bit stereo WAVE file at the output's rate.
 class CaptureOutput final : public PacedOutput {
  public:
-  static constexpr std::uint32_t kRate = 44100;
-  static constexpr std::uint32_t kPeriod = 441;  // 10 ms
-
-  explicit CaptureOutput(std::string path) : PacedOutput(kRate, kPeriod), path_(std::move(path)), pcm_(2 * kPeriod) {}
+  CaptureOutput(std::string path, std::uint32_t rate)
+      : PacedOutput(rate, rate / 100), path_(std::move(path)), pcm_(2 * (rate / 100)) {}
   ~CaptureOutput() override { Close(); }
 
  protected:
-  bool Prepare() override { return writer_.Open(path_, kRate); }
+  bool Prepare() override { return writer_.Open(path_, SampleRate()); }
   void Consume(const float* stereo, std::size_t frames) override {
     for (std::size_t i = 0; i < 2 * frames; ++i) pcm_[i] = ToPcm16(stereo[i]);
     // A failed write (a full disk) loses this period of the file but not the
@@ -38,8 +36,8 @@ class CaptureOutput final : public PacedOutput {
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path) {
-  return std::make_unique<CaptureOutput>(path);
+std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate) {
+  return std::make_unique<CaptureOutput>(path, rate);
 }
 
 }  // namespace velmo

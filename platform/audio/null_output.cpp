@@ -8,8 +8,7 @@ namespace {
 
 class NullOutput final : public PacedOutput {
  public:
-  // The null output runs at the rate a sound card usually has.
-  NullOutput() : PacedOutput(48000, 512) {}
+  explicit NullOutput(std::uint32_t rate) : PacedOutput(rate, 512) {}
   ~NullOutput() override { Close(); }
 
  protected:
@@ -18,6 +17,6 @@ class NullOutput final : public PacedOutput {
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> CreateNullOutput() { return std::make_unique<NullOutput>(); }
+std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate) { return std::make_unique<NullOutput>(rate); }
 
 }  // namespace velmo

@@ -3,6 +3,7 @@
 // implementation and the SDL output itself know SDL or the variable.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,8 +23,15 @@ struct OutputChoice {
 // for anything else.
 bool ParseOutputChoice(const char* value, OutputChoice* choice);
 
-// The output the environment names, not yet opened, or null when the
-// variable's value is not one of the above.
+// Parses a value of VELMO_OUTPUT_RATE: unset or empty leaves `*rate` as it
+// is (each output's own default); otherwise a whole number of hertz from
+// 8000 to 192000.  Returns false for anything else.
+bool ParseOutputRate(const char* value, std::uint32_t* rate);
+constexpr std::uint32_t kMinOutputRate = 8000;
+constexpr std::uint32_t kMaxOutputRate = 192000;
+
+// The output the environment names, at the rate VELMO_OUTPUT_RATE asks for,
+// not yet opened; null when either variable's value is not one of the above.
 std::unique_ptr<AudioOutput> CreateSelectedOutput();
 
 // Whether the output the environment names can be brought up at all: for
@@ -32,10 +40,13 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput();
 // need nothing.  A value that names no output has nothing to bring up.
 bool SelectedOutputPresent();
 
-// The concrete outputs.
-std::unique_ptr<AudioOutput> CreateSdlOutput();
-std::unique_ptr<AudioOutput> CreateNullOutput();
-std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path);
+// The concrete outputs, and the rates they run at unless told otherwise.
+constexpr std::uint32_t kSdlDefaultRate = 48000;      // what is asked of SDL
+constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
+constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate);
+std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate);
+std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate = kCaptureDefaultRate);
 
 // Whether SDL's audio subsystem can start here (sdl_output.cpp).  Asked of
 // SDL once per process; the answer does not change while it runs.

@@ -24,7 +24,7 @@ void SdlOutput::Callback(void* self, std::uint8_t* stream, int bytes) {
 
 bool SdlOutput::OpenDevice() {
   SDL_AudioSpec wanted{};
-  wanted.freq = static_cast<int>(kRate);
+  wanted.freq = static_cast<int>(rate_);
   wanted.format = AUDIO_F32SYS;
   wanted.channels = 2;
   wanted.samples = kPeriod;
@@ -32,7 +32,7 @@ bool SdlOutput::OpenDevice() {
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts to what the hardware takes, so the
-  // callback always receives float stereo at 48000 Hz.
+  // callback always receives float stereo at the rate asked for.
   const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
@@ -99,7 +99,7 @@ void SdlOutput::Close() {
   subsystemUp_ = false;
 }
 
-std::unique_ptr<AudioOutput> CreateSdlOutput() { return std::make_unique<SdlOutput>(); }
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate) { return std::make_unique<SdlOutput>(rate); }
 
 // Starting SDL's audio subsystem loads and probes the system's sound
 // libraries, which takes milliseconds; the answer is kept for the process.

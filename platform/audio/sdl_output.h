@@ -11,8 +11,9 @@
 
 namespace velmo {
 
-// Opens SDL's default audio device at 48000 Hz, float stereo, 512-frame
-// periods (about 10.7 ms), and mixes in SDL's audio callback.  SDL converts
+// Opens SDL's default audio device at the rate asked for (48000 Hz unless
+// told otherwise), float stereo, 512-frame periods (about 10.7 ms at
+// 48 kHz), and mixes in SDL's audio callback.  SDL converts
 // if the hardware wants something else; the mixer's rate never changes.
 //
 // SDL reports a removed device with an event, but the library owns no event
@@ -24,11 +25,11 @@ namespace velmo {
 // the watcher, so SDL's device calls never race each other.
 class SdlOutput final : public AudioOutput {
  public:
-  static constexpr std::uint32_t kRate = 48000;
   static constexpr std::uint32_t kPeriod = 512;
 
+  explicit SdlOutput(std::uint32_t rate) : rate_(rate) {}
   ~SdlOutput() override;
-  std::uint32_t SampleRate() const override { return kRate; }
+  std::uint32_t SampleRate() const override { return rate_; }
   std::uint32_t PeriodFrames() const override { return kPeriod; }
   bool Open(MixSource& source, OutputEvents& events) override;
   void Close() override;
@@ -45,6 +46,7 @@ class SdlOutput final : public AudioOutput {
   void CloseDevice();
   void Watch();
 
+  const std::uint32_t rate_;
   MixSource* source_ = nullptr;
   OutputEvents* events_ = nullptr;
   std::uint32_t device_ = 0;

@@ -56,7 +56,8 @@ TEST(SampleCommandLine, HelpAndVersionExitWithZeroOnStandardOutput) {
 
 TEST(SampleCommandLine, AnythingElseIsAUsageErrorWithStatusTwo) {
   for (auto args : {std::vector<const char*>{"--bogus"}, {"file.wav"}, {"--script"}, {"--output"},
-                    {"--output", "a.wav", "--null-audio"}, {"--script", ""}, {"--output", ""}}) {
+                    {"--output", "a.wav", "--null-audio"}, {"--script", ""}, {"--output", ""},
+                    {"--output-rate", "7999"}, {"--output-rate", "fast"}}) {
     std::vector<const char*> argv = {"velmo-sample"};
     argv.insert(argv.end(), args.begin(), args.end());
     const CommandLine c = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
@@ -82,6 +83,12 @@ TEST(SampleCommandLine, OutputsAndHeadlessAreHandedOnThroughTheEnvironment) {
   ApplyEnvironment(silent);
   EXPECT_STREQ(std::getenv("VELMO_AUDIO_OUTPUT"), "null");
   EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
+
+  SampleOptions rate;
+  rate.outputRate = 48000;
+  ApplyEnvironment(rate);
+  EXPECT_STREQ(std::getenv("VELMO_OUTPUT_RATE"), "48000");
+  ::unsetenv("VELMO_OUTPUT_RATE");
 
   // Without either option the variable the user set stays in charge.
   ::setenv("VELMO_AUDIO_OUTPUT", "sdl", 1);

@@ -270,6 +270,16 @@ TEST(AudioDeviceEntry, OutputChoiceComesFromTheEnvironment) {
   ::setenv("VELMO_AUDIO_OUTPUT", "capture:", 1);
   EXPECT_FALSE(AudioOutputSubsystemPresent());
 
+  // A rate outside 8000..192000 Hz, or not a number, names no output.
+  ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
+  for (const char* rate : {"7999", "192001", "48k", "-1", "99999999999"}) {
+    ::setenv("VELMO_OUTPUT_RATE", rate, 1);
+    EXPECT_FALSE(AudioOutputSubsystemPresent()) << rate;
+  }
+  ::setenv("VELMO_OUTPUT_RATE", "22050", 1);
+  EXPECT_TRUE(AudioOutputSubsystemPresent());
+  ::unsetenv("VELMO_OUTPUT_RATE");
+
   // A capture file that cannot be created fails Initialize.
   ::setenv("VELMO_AUDIO_OUTPUT", "capture:/nonexistent-directory/out.wav", 1);
   EXPECT_TRUE(AudioOutputSubsystemPresent());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/audio/output_selection.h"
 #include "platform/audio/sdl_output.h"
 #include "platform/audio/software_device.h"
 #include "tests/device/device_test_support.h"
@@ -78,7 +79,7 @@ class SdlOutputTest : public ::testing::Test {
 };
 
 TEST_F(SdlOutputTest, PlaysThroughSdlAndReopensAfterRemoval) {
-  auto owned = std::make_unique<SdlOutput>();
+  auto owned = std::make_unique<SdlOutput>(kSdlDefaultRate);
   SdlOutput* output = owned.get();
   IDirectSound* device = CreateAudioDeviceWithOutput(std::move(owned));
   ASSERT_EQ(device->Initialize(nullptr), DS_OK);
@@ -120,7 +121,7 @@ TEST_F(SdlOutputTest, InitializeFailsWhenNoDeviceOpens) {
   // not exist makes the open fail, like a machine without a sound card.
   ::setenv("SDL_AUDIODRIVER", "disk", 1);
   ::setenv("SDL_DISKAUDIOFILE", "/nonexistent-directory/sdlaudio.raw", 1);
-  IDirectSound* device = CreateAudioDeviceWithOutput(std::make_unique<SdlOutput>());
+  IDirectSound* device = CreateAudioDeviceWithOutput(std::make_unique<SdlOutput>(kSdlDefaultRate));
   EXPECT_LT(device->Initialize(nullptr), 0);
   EXPECT_EQ(device->Release(), 0u);
   ::unsetenv("SDL_DISKAUDIOFILE");
