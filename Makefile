@@ -30,10 +30,15 @@ asan: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# ThreadSanitizer runs the programs whose tests start threads: the device
+# against a running mixer, the timer, the stream against the real timer.
+# The rest of the suite is single-threaded and gains nothing from it.
+TSAN_TARGETS = audio_device_test audio_device_realtime_test platform_services_test stream_thread_stress_test
+
 tsan: deps
 	cmake --preset tsan
-	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	ctest --preset tsan -j $(JOBS) -E _NOT_BUILT
 
 fuzz: deps
 	cmake --preset fuzz
