@@ -213,11 +213,18 @@ HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
   return DS_OK;
 }
 
+// As on a sound card, a stopped buffer is no longer read: once Stop returns
+// the caller may write anywhere in it (a rewind refills it whole).  A pass
+// that began before the stop may still be reading, so Stop waits for it;
+// every later pass sees the voice stopped.  The store and the mixer's load
+// of the play state are sequentially consistent, like the pass counter, so
+// that no pass can both start unseen by this wait and miss the stop.
 HRESULT SoftwareBuffer::Stop() {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   std::lock_guard<std::mutex> guard(mutex_);
   transport_.playing = false;
-  controls_.transport.store(transport_.Pack(), std::memory_order_release);
+  controls_.transport.store(transport_.Pack(), std::memory_order_seq_cst);
+  mixer_->WaitForPassInProgress();
   return DS_OK;
 }
 

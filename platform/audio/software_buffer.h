@@ -1,7 +1,7 @@
 // A secondary buffer of the software device: a ring of sample bytes that the
 // mixer plays, with the buffer interface's controls on top.  This is the
 // callers' side: it checks every call, keeps what callers set and publishes
-// it to the voice's controls; it never waits for the mixer, except in
+// it to the voice's controls; it never waits for the mixer, except in Stop,
 // Restore and Release, which must know the mixer has let go of the memory.
 #pragma once
 

@@ -63,7 +63,9 @@ struct StereoGains {
 // bytes written before it.  The mixer publishes its cursor and the end of a
 // one-shot play with release once it has read the bytes behind them; callers
 // load those with acquire, so that bytes they write behind the cursor can
-// never be the ones the mixer is still reading.
+// never be the ones the mixer is still reading.  The play state alone is
+// stored and loaded sequentially consistent: Stop must know, by the pass
+// counter, that no pass which missed the stop is still reading.
 struct VoiceControls {
   // Written by callers, read by the mixer.
   std::atomic<std::uint64_t> generation{0};  // loss generation the voice belongs to

@@ -45,7 +45,8 @@ std::uint64_t VoiceRenderer::ReadAhead(std::uint64_t step, std::size_t frames) {
 
 void VoiceRenderer::ApplyControls(const VoiceSource& source) {
   VoiceControls& c = source.controls;
-  const Transport transport = Transport::Unpack(c.transport.load(std::memory_order_acquire));
+  // Sequentially consistent: see SoftwareBuffer::Stop.
+  const Transport transport = Transport::Unpack(c.transport.load(std::memory_order_seq_cst));
   const Positioned seek = Positioned::Unpack(c.seek.load(std::memory_order_acquire));
   c.writes.load(std::memory_order_acquire);
   step_ = c.step.load(std::memory_order_acquire);
