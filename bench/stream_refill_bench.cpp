@@ -6,8 +6,8 @@
 // Lock hands out the ring itself: the figure is the library's own work (the
 // lock word, the device calls, the wrapping read out of the file layer's
 // buffer).  "SoftwareDevice" is the real software device on a manual output
-// (nothing mixes behind the benchmark's back), whose Lock and Unlock add the
-// device's own staging.  The play cursor is moved by hand with
+// (nothing mixes behind the benchmark's back), whose Lock hands out the ring
+// itself too and adds only its checks and the publishing of the write.  The play cursor is moved by hand with
 // SetCurrentPosition before each tick (inside the timing).  The stream file
 // is 30 seconds long and stands in the page cache; the file layer's 64 KiB
 // buffer is refilled from it every seven or eight ticks, and that read is
