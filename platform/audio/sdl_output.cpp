@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "platform/audio/sound_library_quiet.h"
+
 namespace velmo {
 
 namespace {
@@ -46,6 +48,7 @@ void SdlOutput::CloseDevice() {
 
 bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
+  QuietSystemSoundLibraries();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   subsystemUp_ = true;
   source_ = &source;
