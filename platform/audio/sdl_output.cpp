@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "platform/audio/sound_library_quiet.h"
 
@@ -49,6 +50,8 @@ void SdlOutput::CloseDevice() {
 bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
   QuietSystemSoundLibraries();
+  // Read by libpulse at every stream connection, reopenings included.
+  ::setenv("PULSE_LATENCY_MSEC", kServerQueueMs, /*overwrite=*/0);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   subsystemUp_ = true;
   source_ = &source;
