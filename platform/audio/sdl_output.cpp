@@ -85,6 +85,11 @@ void SdlOutput::Watch() {
     }
     lock.lock();
   }
+  lock.unlock();
+  // SDL keeps per-thread data (the text of its last error, set by every
+  // failed reopening) and frees it at the end of its own threads only; this
+  // thread is not one of them.
+  SDL_TLSCleanup();
 }
 
 void SdlOutput::Close() {
