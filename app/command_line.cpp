@@ -79,4 +79,13 @@ void ApplyEnvironment(const SampleOptions& options) {
   if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
+std::string AdviceWhenTheDeviceFailed(const SampleOptions& options) {
+  if (options.nullAudio) return {};
+  if (options.output)
+    return "velmo-sample: the sound could not be written to " + *options.output +
+           "; check that its folder exists and may be written to";
+  return "velmo-sample: no sound device could be opened, so nothing will be heard; "
+         "--null-audio runs without one, and --output FILE.wav writes the sound into a file";
+}
+
 }  // namespace velmo

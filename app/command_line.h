@@ -34,4 +34,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv);
 // and the offscreen window system for --headless.
 void ApplyEnvironment(const SampleOptions& options);
 
+// The one line that tells the user what to do when the sound device did not
+// start (after the start-up message box has said what failed): with the
+// default output, how to run without a device; with --output, what to check
+// about the file.  Empty when there is nothing to add.
+std::string AdviceWhenTheDeviceFailed(const SampleOptions& options);
+
 }  // namespace velmo

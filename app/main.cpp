@@ -24,6 +24,7 @@
 #include "app/script_runner.h"
 #include "app/sndtest.h"
 #include "app/window_message_boxes.h"
+#include "sound/engine_state.h"
 
 namespace {
 
@@ -112,6 +113,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<velmo::TForm1> Form1;
   try {
     Form1 = std::make_unique<velmo::TForm1>();
+    // Creating the window started the device; a failure has been shown in
+    // its message box, and one plain line more says what to do about it.
+    if (velmo::DSoundReady != 1) {
+      const std::string advice = velmo::AdviceWhenTheDeviceFailed(options);
+      if (!advice.empty()) std::fprintf(stderr, "%s\n", advice.c_str());
+    }
     CloseOnTerminationSignals(*Form1, &Application);
 
     std::unique_ptr<velmo::ScriptRunner> script;

@@ -1,6 +1,5 @@
 #include "platform/system_platform.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 
 #include "platform/acm.h"
 #include "platform/audio_device.h"
+#include "platform/case_insensitive_open.h"
 #include "platform/com.h"
 #include "platform/heap.h"
 #include "platform/services.h"
@@ -99,7 +99,7 @@ HGLOBAL SystemPlatform::GlobalFree(HGLOBAL block) {
 
 int SystemPlatform::OpenFileForReading(const char* name) {
   if (name == nullptr) return -1;
-  return ::open(name, O_RDONLY | O_CLOEXEC);
+  return OpenForReadingIgnoringCase(name);
 }
 
 void SystemPlatform::CloseFile(int fd) {

@@ -3,9 +3,11 @@
 #include <SDL.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/audio/output_selection.h"
+#include "platform/audio/sound_library_quiet.h"
 
 namespace velmo {
 
@@ -49,6 +51,9 @@ void SdlOutput::CloseDevice() {
 
 bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
+  QuietSystemSoundLibraries();
+  // Read by libpulse at every stream connection, reopenings included.
+  ::setenv("PULSE_LATENCY_MSEC", kServerQueueMs, /*overwrite=*/0);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   subsystemUp_ = true;
   source_ = &source;
@@ -82,6 +87,11 @@ void SdlOutput::Watch() {
     }
     lock.lock();
   }
+  lock.unlock();
+  // SDL keeps per-thread data (the text of its last error, set by every
+  // failed reopening) and frees it at the end of its own threads only; this
+  // thread is not one of them.
+  SDL_TLSCleanup();
 }
 
 void SdlOutput::Close() {

@@ -16,6 +16,17 @@ namespace velmo {
 // 48 kHz), and mixes in SDL's audio callback.  SDL converts
 // if the hardware wants something else; the mixer's rate never changes.
 //
+// The period sets how often the mixer runs and so how soon a new sound can
+// start; it is not what keeps the sound whole on a busy machine.  SDL's
+// PulseAudio driver asks the server to hold only one period, and waits for
+// that queue to be almost empty before it mixes the next one, so a mixer
+// that runs late by a few milliseconds leaves the server without samples.
+// The output therefore asks PulseAudio (and PipeWire's PulseAudio server)
+// for a 40 ms queue instead, through libpulse's PULSE_LATENCY_MSEC, which
+// rules over what SDL requests; a value the user has set is kept.  SDL then
+// tops the queue up a period at a time between 29 and 40 ms: sound started
+// now is heard after about 35 to 46 ms.
+//
 // SDL reports a removed device with an event, but the library owns no event
 // loop (the program's toolkit has its own).  Instead a watcher thread asks
 // SDL for the device's status every 20 ms; SDL marks a removed device as
@@ -26,6 +37,7 @@ namespace velmo {
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kPeriod = 512;
+  static constexpr const char* kServerQueueMs = "40";
 
   explicit SdlOutput(std::uint32_t rate) : rate_(rate) {}
   ~SdlOutput() override;

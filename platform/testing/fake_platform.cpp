@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/acm.h"
+#include "platform/case_insensitive_open.h"
 #include "platform/heap.h"
 #include "platform/mm_timer.h"
 #include "platform/services.h"
@@ -524,7 +525,9 @@ int FakePlatform::OpenFileForReading(const char* name) {
   }
   if (ShouldFail("", "OpenFile", &result)) return -1;
   if (name == nullptr) return -1;
-  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  // The real file system, with the real platform's rule for names whose
+  // case differs from the file's.
+  const int fd = OpenForReadingIgnoringCase(name);
   if (fd >= 0) {
     std::lock_guard lock(mutex_);
     openFiles_.insert(fd);

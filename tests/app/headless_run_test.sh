@@ -52,6 +52,15 @@ expected="$(printf 'Velmo Sound Error!: Wave files must be PCM format!\nCannot l
 peak="$(level "$work/empty.wav" 0 2.2 'Maximum amplitude')"
 louder_than 0.0001 "$peak" || fail "the music buttons were not silent (peak $peak)"
 
+# No sound device: the default output, through SDL's ALSA driver, on a device
+# that does not exist.  The start-up box, one line of advice, and nothing
+# from the sound libraries themselves.
+(cd "$work/sounds" && env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=alsa AUDIODEV=velmo-no-such-device \
+  "$sample" --headless --script "$work/script.txt" >"$work/stdout" 2>"$work/stderr") || fail "no device: exit status $?"
+[ "$(sed -n 1p "$work/stderr")" = "Velmo Sound Error!: Failed to create DirectSound COM object" ] &&
+  sed -n 2p "$work/stderr" | grep -q "^velmo-sample: no sound device could be opened.*--null-audio.*--output" &&
+  [ "$(wc -l <"$work/stderr")" -eq 2 ] || fail "without a device the program said: $(cat "$work/stderr")"
+
 # A bad script line: reported with its number, clean shutdown, status 0.
 printf 'press Button2\nwait a bit\n' >"$work/bad.txt"
 (cd "$work/sounds" && "$sample" --headless --null-audio --script "$work/bad.txt" 2>"$work/stderr") \

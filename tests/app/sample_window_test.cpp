@@ -99,6 +99,7 @@ class SampleWindowTest : public QObject {
   QTemporaryDir sounds_;  // the five files, small
   QTemporaryDir empty_;   // none of them
   QTemporaryDir noSfx2_;  // all but sfx2.wav
+  QTemporaryDir noBgm1_;  // all but bgm1.wav
   QString startDir_;
   std::unique_ptr<FakePlatform> fake_;
   std::unique_ptr<velmo::ScopedPlatform> installed_;
@@ -136,11 +137,11 @@ class SampleWindowTest : public QObject {
   void initTestCase() {
     qRegisterMetaType<velmo::ScriptRunner::Outcome>();
     startDir_ = QDir::currentPath();
-    for (const QTemporaryDir* dir : {&sounds_, &noSfx2_}) {
+    for (const QTemporaryDir* dir : {&sounds_, &noSfx2_, &noBgm1_}) {
       WriteTone(dir->filePath("sfx1.wav"), {22050, 1, 8}, 0.1, 880);
-      if (dir == &sounds_) WriteTone(dir->filePath("sfx2.wav"), {44100, 1, 16}, 0.1, 110);
+      if (dir != &noSfx2_) WriteTone(dir->filePath("sfx2.wav"), {44100, 1, 16}, 0.1, 110);
       WriteTone(dir->filePath("sfx3.wav"), {44100, 2, 16}, 0.1, 1320);
-      WriteTone(dir->filePath("bgm1.wav"), {44100, 2, 16}, 1.5, 440);
+      if (dir != &noBgm1_) WriteTone(dir->filePath("bgm1.wav"), {44100, 2, 16}, 1.5, 440);
       WriteTone(dir->filePath("bgm2.wav"), {22050, 1, 8}, 1.5, 330);
     }
   }
@@ -334,6 +335,54 @@ class SampleWindowTest : public QObject {
     Fake().ClearCalls();
     form->Button8->click();
     QVERIFY2(Fake().CallNames().empty(), Join(Fake().CallNames()).c_str());
+    QVERIFY(Fake().MessageBoxes().empty());
+  }
+
+  void playingTheSameMusicAgainRestartsItFromItsBeginning() {
+    auto form = OpenWindow(sounds_);
+    form->Button7->click();
+    FakeSoundBuffer* first = Fake().Buffer(3);
+    const std::vector<std::uint8_t> opening = first->Data();  // the file's first 1.2 s
+    // Play on for a while so that the refill moves the file onward.
+    for (int tick = 0; tick < 4; ++tick) {
+      first->Advance(44100 * 4 / 20);
+      QVERIFY(Fake().FireTimer());
+    }
+    QVERIFY2(first->Data() != opening, "the refill did not move on; the check below would prove nothing");
+
+    Fake().ClearCalls();
+    form->Button7->click();
+    const Names calls = Fake().CallNames();
+    QVERIFY2(InOrder(calls, {"timeKillEvent", "buffer4.Stop", "buffer4.Release", "dsound.CreateSoundBuffer",
+                             "buffer5.SetCurrentPosition", "buffer5.Play", "timeSetEvent"}),
+             Join(calls).c_str());
+    QVERIFY(first->Released());
+    FakeSoundBuffer* again = Fake().Buffer(4);
+    QCOMPARE(again->Data(), opening);
+    QCOMPARE(again->Position(), 0u);
+    QVERIFY(again->Playing() && again->Looping());
+    QVERIFY(Fake().TimerAlive());
+    QVERIFY(Fake().MessageBoxes().empty());
+  }
+
+  void aMissingBgm1StopsTheOtherMusicAndLeavesSilenceWithoutAMessage() {
+    auto form = OpenWindow(noBgm1_);
+    form->Button1->click();
+    FakeSoundBuffer* bgm2 = Fake().Buffer(3);
+    QVERIFY(bgm2->Playing() && Fake().TimerAlive());
+
+    Fake().ClearCalls();
+    form->Button7->click();
+    QCOMPARE(Fake().OpenedFileNames().back(), std::string("bgm1.wav"));
+    const Names calls = Fake().CallNames();
+    QVERIFY2(InOrder(calls, {"timeKillEvent", "timeEndPeriod", "buffer4.Stop", "buffer4.Release"}),
+             Join(calls).c_str());
+    QVERIFY2(!Contains(calls, "dsound.CreateSoundBuffer") && !Contains(calls, "timeSetEvent"), Join(calls).c_str());
+    QVERIFY(bgm2->Released());
+    for (FakeSoundBuffer* buffer : Fake().Buffers()) QVERIFY2(!buffer->Playing(), buffer->Name().c_str());
+    QVERIFY(!Fake().TimerAlive());
+    QCOMPARE(Fake().OpenPeriods(), 0);
+    QCOMPARE(Fake().OpenFiles(), 0);
     QVERIFY(Fake().MessageBoxes().empty());
   }
 

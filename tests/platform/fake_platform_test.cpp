@@ -1,8 +1,14 @@
 // The platform double itself: the library's tests lean on these behaviours.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include "platform/com.h"
 #include "platform/heap.h"
+#include "platform/mmio.h"
 #include "platform/testing/fake_platform.h"
 
 namespace velmo::testing {
@@ -85,6 +91,39 @@ TEST(FakePlatform, BufferLocksWrapIntoTwoRegionsAndTheCursorMovesOnlyWhenAdvance
   EXPECT_EQ(buffer->Release(), 0u);
   EXPECT_NE(buffer->Stop(), DS_OK);
   EXPECT_EQ(fake.UseAfterRelease(), 1);
+}
+
+TEST(FakePlatform, OpensAFileWhoseNameDiffersInCaseAsTheRealPlatformDoes) {
+  std::string folder = (std::filesystem::temp_directory_path() / "velmo-fake-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+  const std::string lower = folder + "/bgm1.wav";
+  std::FILE* f = std::fopen(lower.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("RIFF", f);
+  std::fclose(f);
+  const std::string asked = folder + "/BGM1.WAV";
+
+  FakePlatform fake;
+  const int fd = fake.OpenFileForReading(asked.c_str());
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(fake.OpenFiles(), 1);
+  fake.CloseFile(fd);
+  EXPECT_EQ(fake.OpenedFileNames().back(), asked) << "the name asked for is the one recorded";
+  {
+    // The library's file layer finds it through the double.
+    ScopedPlatform installed(fake);
+    HMMIO file = mmioOpenA(asked.c_str(), nullptr, MMIO_ALLOCBUF);
+    ASSERT_NE(file, nullptr);
+    char head[4] = {};
+    EXPECT_EQ(mmioRead(file, head, 4), 4);
+    EXPECT_EQ(std::string(head, 4), "RIFF");
+    EXPECT_EQ(mmioClose(file, 0), MMSYSERR_NOERROR);
+  }
+  fake.Fail("OpenFile", -1, 1);
+  EXPECT_EQ(fake.OpenFileForReading(asked.c_str()), -1) << "an injected failure still wins";
+  EXPECT_EQ(fake.OpenFileForReading((folder + "/bgm2.wav").c_str()), -1);
+  EXPECT_EQ(fake.OpenFiles(), 0);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

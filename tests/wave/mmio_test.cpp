@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
@@ -62,6 +63,48 @@ TEST_F(MmioTest, OpenRefusesWhatCannotBeRead) {
   EXPECT_EQ(mmioClose(file, 0), MMSYSERR_NOERROR);
   EXPECT_EQ(platform_.OpenFiles(), 0u);
   EXPECT_EQ(mmioClose(nullptr, 0), MMSYSERR_INVALHANDLE);
+}
+
+// What the file holds, read through the layer; "" when it does not open.
+std::string OpenAndRead(const std::string& path) {
+  HMMIO file = mmioOpenA(path.c_str(), nullptr, MMIO_ALLOCBUF);
+  if (file == nullptr) return "";
+  char text[16] = {};
+  const LONG got = mmioRead(file, text, sizeof text - 1);
+  mmioClose(file, 0);
+  return got > 0 ? std::string(text, static_cast<std::size_t>(got)) : "";
+}
+
+Bytes Text(const char* text) { return Bytes(text, text + std::strlen(text)); }
+
+TEST_F(MmioTest, ANameFindsTheOneFileThatDiffersFromItOnlyInCase) {
+  dir_.Write("bgm1.wav", Text("lower"));
+  dir_.Write("SFX1.WAV", Text("upper"));
+  dir_.Write("Sfx2.wav", Text("exact"));
+  dir_.Write("sfx2.WAV", Text("other"));
+  std::filesystem::create_directory(dir_.Path() / "sub");
+  dir_.Write("sub/sfx3.wav", Text("nested"));
+  const std::string in = dir_.Path().string() + "/";
+
+  EXPECT_EQ(OpenAndRead(in + "BGM1.WAV"), "lower");
+  EXPECT_EQ(OpenAndRead(in + "sfx1.wav"), "upper");
+  EXPECT_EQ(OpenAndRead(in + "sub/SFX3.wav"), "nested");
+  // The exact name wins over its case variants; without it, two variants
+  // leave the choice open and the open fails.
+  EXPECT_EQ(OpenAndRead(in + "Sfx2.wav"), "exact");
+  EXPECT_EQ(OpenAndRead(in + "SFX2.WAV"), "");
+  // Only the file's own name is matched: folders must be named exactly.
+  EXPECT_EQ(OpenAndRead(in + "SUB/sfx3.wav"), "");
+  EXPECT_EQ(OpenAndRead(in + "bgm2.wav"), "");
+  EXPECT_EQ(OpenAndRead(in + "BGM1.WAV/"), "");
+  EXPECT_EQ(platform_.OpenFiles(), 0u);
+
+  // A bare name, as the sample program opens its files, is looked for in
+  // the current folder.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  EXPECT_EQ(OpenAndRead("Bgm1.Wav"), "lower");
+  std::filesystem::current_path(previous);
 }
 
 TEST_F(MmioTest, PlainDescentReadsTheHeaderAndFormTypeOfRiff) {

@@ -1,0 +1,136 @@
+# A PulseAudio server of our own, for the sound-server test and the output
+# depth measurement.  Source this file; it defines functions only.
+#
+# The server runs in user mode in a private runtime folder, with one null
+# sink at 48000 Hz whose monitor parec records.  Every process is started in
+# the background, remembered by its process id and stopped by it; every wait
+# is bounded.  sound_server_cleanup stops whatever is still running: call it
+# from an EXIT trap.
+#
+#   sound_server_setup WORK   runtime folder and home under WORK; exports the
+#                             environment the clients need
+#   sound_server_start        starts the server, waits until it answers
+#   sound_server_kill         kills it at once (SIGKILL), as a crash would
+#   sound_server_stop         stops it (SIGTERM, then SIGKILL)
+#   record_start FILE         starts parec on the sink's monitor into FILE and
+#                             waits until samples arrive
+#   record_stop               stops parec
+#   stop_pid PID [SECONDS]    SIGTERM, a bounded wait, then SIGKILL
+#   wait_until SECONDS CMD... runs CMD every 20 ms until it succeeds; false
+#                             when SECONDS pass first
+#   now_us                    the time of day in microseconds
+
+SOUND_SINK=velmo_test
+server_pid=""
+record_pid=""
+sound_server_log=""
+
+# The time now, in microseconds.
+now_us() { echo "${EPOCHREALTIME/[.,]/}"; }
+
+wait_until() {
+  local deadline
+  deadline=$(( $(now_us) + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000000 }') ))
+  shift
+  until "$@"; do
+    [ "$(now_us)" -lt "$deadline" ] || return 1
+    sleep 0.02
+  done
+}
+
+alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
+dead() { ! alive "$1"; }
+
+# The shell reports a background job that a signal ended ("Killed") on its
+# standard error once it has reaped it; the stop is ours, so that report is
+# left out.
+stop_pid() {
+  local pid=$1 limit=${2:-3}
+  alive "$pid" || return 0
+  {
+    kill -TERM "$pid"
+    if ! wait_until "$limit" dead "$pid"; then
+      kill -KILL "$pid"
+      wait_until 2 dead "$pid"
+    fi
+    wait "$pid"
+  } 2>/dev/null || true
+}
+
+sound_server_setup() {
+  local work=$1
+  for tool in pulseaudio pactl parec; do
+    command -v "$tool" >/dev/null || {
+      echo "FAIL: $tool is not installed (scripts/install-deps installs pulseaudio and pulseaudio-utils)" >&2
+      return 1
+    }
+  done
+  mkdir -p "$work/runtime" "$work/home"
+  chmod 700 "$work/runtime"
+  # The clients find the server through these and nothing else; a desktop's
+  # own server or configuration is never touched.
+  export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home"
+  unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_LATENCY_MSEC
+  sound_server_log="$work/pulseaudio.log"
+}
+
+server_answers() { pactl info >/dev/null 2>&1; }
+
+sound_server_start() {
+  # In the foreground of its own background job, so that $! is the server.
+  # It warns that it runs as root, which is harmless here.
+  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
+    --load="module-null-sink sink_name=$SOUND_SINK rate=48000" \
+    --load="module-native-protocol-unix" >>"$sound_server_log" 2>&1 &
+  server_pid=$!
+  if ! wait_until 10 server_answers; then
+    echo "FAIL: the sound server did not answer within 10 s; its log:" >&2
+    cat "$sound_server_log" >&2
+    return 1
+  fi
+  pactl set-default-sink "$SOUND_SINK"
+}
+
+sound_server_kill() {
+  alive "$server_pid" || return 0
+  {
+    kill -KILL "$server_pid"
+    wait_until 3 dead "$server_pid"
+    wait "$server_pid"
+  } 2>/dev/null || true
+  server_pid=""
+}
+
+sound_server_stop() {
+  stop_pid "$server_pid" 3
+  server_pid=""
+}
+
+recording_connected() { pactl list source-outputs short 2>/dev/null | grep -q .; }
+recording_flows() { [ -s "$record_file" ]; }
+
+# parec asks for a short latency.  The null sink, idle since it was loaded,
+# sleeps in blocks of up to two seconds and takes a new latency only when
+# it wakes, so a freshly started server would neither record nor play for
+# up to two seconds: suspending and resuming it makes it take the
+# recording's latency at once.  Returns when samples arrive.
+record_file=""
+record_start() {
+  record_file=$1
+  parec --latency-msec=10 -d "$SOUND_SINK.monitor" --raw --format=s16le --rate=48000 --channels=2 \
+    >"$record_file" 2>>"$sound_server_log" &
+  record_pid=$!
+  wait_until 5 recording_connected || { echo "FAIL: parec did not connect to the sound server" >&2; return 1; }
+  pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
+  wait_until 3 recording_flows || { echo "FAIL: the sink's monitor delivers nothing" >&2; return 1; }
+}
+
+record_stop() {
+  stop_pid "$record_pid" 3
+  record_pid=""
+}
+
+sound_server_cleanup() {
+  record_stop
+  sound_server_stop
+}
