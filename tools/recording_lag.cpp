@@ -479,8 +479,11 @@ int main(int argc, char** argv) {
       std::printf("effect %s: not found (no music to place it by)\n", e.name.c_str());
       continue;
     }
-    // The residual around the expected start, half a second each way.
-    const std::int64_t expected = t.musicZero + static_cast<std::int64_t>(e.afterMusicStart * kRate);
+    // The residual around the expected start, half a second each way.  The
+    // effect is placed by the music's first sound, not by the lag first
+    // found: a dropout in the first second and a half, on a loaded
+    // machine, can make that first lag land anywhere in the music.
+    const std::int64_t expected = t.musicStart + static_cast<std::int64_t>(e.afterMusicStart * kRate);
     const std::int64_t from = std::max<std::int64_t>(t.musicStart, expected - kRate / 2);
     const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(recording.size()),
                                                    expected + kRate / 2 + static_cast<std::int64_t>(effect.size()));
