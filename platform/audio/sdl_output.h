@@ -23,8 +23,9 @@ namespace velmo {
 // The output therefore asks PulseAudio (and PipeWire's PulseAudio server)
 // for a 40 ms queue instead, through libpulse's PULSE_LATENCY_MSEC, which
 // rules over what SDL requests; a value the user has set is kept.  SDL then
-// tops the queue up a period at a time between 29 and 40 ms: sound started
-// now is heard after about 35 to 46 ms.
+// tops the queue up a period at a time, each time it has fallen to about
+// 29 ms: a sound started now waits up to a period for the next mix, then
+// that long, and is heard after about 30 to 40 ms.
 //
 // SDL reports a removed device with an event, but the library owns no event
 // loop (the program's toolkit has its own).  Instead a watcher thread asks
