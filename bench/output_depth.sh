@@ -9,12 +9,10 @@
 #
 #   bench/output_depth.sh [BUILD_DIR] [RUNS]     (build/default, 3 runs)
 #
-# The effect latency printed for velmo-sample follows from that queue: an
-# effect waits for the next mix (up to one period, half on average), then
-# plays behind what the server holds at that moment, which is the queue at
-# its lowest (SDL mixes when it has fallen by a period).  The sampled queue
-# sits on average half a period above that lowest point, so the mean effect
-# latency is about the median queue, and the worst about half a period more.
+# The effect latency printed for velmo-sample is an estimate from that
+# queue: an effect is mixed within one period of its start, then plays behind
+# what the server holds.  "~Q" takes the median queue for both together;
+# "at most" adds half a period for an effect that just missed a mix.
 # VELMO_DEPTH_ENV adds environment to velmo-sample's runs, to try another
 # set-up, e.g. VELMO_DEPTH_ENV="PULSE_LATENCY_MSEC=60" for a deeper server
 # queue.  VELMO_KEEP_WORK=1 keeps the recordings.
