@@ -3,18 +3,19 @@
 # through SDL2 into a PulseAudio server of our own, beside `paplay
 # --latency-msec=40` of the same music, both while two busy loops keep both
 # cores loaded.  A measurement, not a test: it asserts nothing and prints,
-# per run, each player's lag jumps (samples lost or repeated) and silent
-# windows (underruns) in 20 s of music, and the depth of its output queue
-# as the server reports it.
+# per run, each player's lag jumps (samples lost or repeated, with where and
+# how large each was) and silent windows (underruns) in 20 s of music, and
+# the depth of its output queue as the server reports it.
 #
 #   bench/output_depth.sh [BUILD_DIR] [RUNS]     (build/default, 3 runs)
 #
-# The effect latency printed for velmo-sample is that queue plus one device
-# period: an effect started just after the mixer took a period waits for
-# the next one, then behind everything the server holds.
+# The effect latency printed for velmo-sample is an estimate from that
+# queue: an effect is mixed within one period of its start, then plays behind
+# what the server holds.  "~Q" takes the median queue for both together;
+# "at most" adds half a period for an effect that just missed a mix.
 # VELMO_DEPTH_ENV adds environment to velmo-sample's runs, to try another
 # set-up, e.g. VELMO_DEPTH_ENV="PULSE_LATENCY_MSEC=60" for a deeper server
-# queue.
+# queue.  VELMO_KEEP_WORK=1 keeps the recordings.
 set -euo pipefail
 export LC_ALL=C
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -37,7 +38,7 @@ cleanup() {
   stop_pid "$player_pid" 3
   for pid in "${load_pids[@]}"; do stop_pid "$pid" 2; done
   sound_server_cleanup
-  rm -rf "$work"
+  if [ -n "${VELMO_KEEP_WORK:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
@@ -73,7 +74,7 @@ measure() {
   if [ "$player" = ours ]; then
     # shellcheck disable=SC2086
     (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
-      "$sample" --headless --script "$work/script.txt" 2>"$work/stderr") &
+      "$sample" --headless --script "$work/script.txt" 2>"$work/stderr-$run") &
   else
     paplay --latency-msec=40 "$work/loop.wav" &
   fi
@@ -87,8 +88,10 @@ measure() {
   wait "$sampler" 2>/dev/null || true
   record_stop
   local figures queue
-  figures="$("$lag_tool" --channel "$([ "$player" = ours ] && echo right || echo mix)" --music "$work/bgm1.raw" \
-    --loop --seconds "$seconds" "$recording" | head -n 1)"
+  local report
+  report="$("$lag_tool" --channel "$([ "$player" = ours ] && echo right || echo mix)" --music "$work/bgm1.raw" \
+    --loop --seconds "$seconds" "$recording")"
+  figures="$(head -n 1 <<<"$report")"
   queue="$(median "$work/queue")"
   awk -v who="$player" -v run="$run" -v f="$figures" -v q="$queue" -v period="$period_ms" '
     function grab(re, skip, tail) { if (!match(f, re)) return "?"; return substr(f, RSTART + skip, RLENGTH - skip - tail) }
@@ -96,9 +99,14 @@ measure() {
       line = sprintf("run %d %-6s jumps %2s (largest %5s ms)  silent windows %3s  matched %5s %%  queue %5s ms", run, who,
                      grab("[0-9]+ jumps", 0, 6), grab("largest [0-9.]+", 8, 0), grab("[0-9]+ silent", 0, 7),
                      grab("[(][0-9.]+ %", 1, 2), q)
-      if (who == "ours" && q != "?") line = line sprintf("  effect latency <= %.1f ms", q + period)
+      if (who == "ours" && q != "?") line = line sprintf("  effect latency ~%.0f ms (at most ~%.0f)", q, q + period / 2)
       print line
     }'
+  # Anything the program said (it should say nothing).
+  [ "$player" != ours ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
+  # Where each jump was, and by how much (+: samples gained, as after an
+  # underrun; -: samples lost).
+  grep '^jump:' <<<"$report" | sed 's/^/      /' || true
 }
 
 start_load() {

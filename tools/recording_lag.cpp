@@ -201,31 +201,55 @@ struct Lag {
   double correlation = -1.0;
 };
 
+// The best lag within two samples of `around` for the window at `at`.
+Lag LocalLag(const Signal& recording, std::int64_t at, int n, const Music& music, std::int64_t around) {
+  Signal ref(static_cast<std::size_t>(n));
+  const float* x = &recording[static_cast<std::size_t>(at)];
+  Lag best;
+  for (std::int64_t lag = around - 2; lag <= around + 2; ++lag) {
+    music.Copy(at - lag, n, ref.data());
+    const double c = Correlation(x, ref.data(), n);
+    if (c > best.correlation) best = {lag, c};
+  }
+  return best;
+}
+
 // The lag in [low, high] at which the recording's window [at, at + n) best
-// matches the music, for finding the music anew.  The signals themselves,
-// at an eighth of the rate, give the candidates quickly; but two bars that
-// share their chord and drums look alike there, so the best few are told
-// apart at the full rate on the differences, where the melody counts.
-Lag AcquireLag(const Signal& recording, const Signal& changes, std::int64_t at, int n, const Music& music,
-               const Music& musicChanges, std::int64_t low, std::int64_t high) {
+// matches the music, for finding the music anew.  The signals at an eighth
+// of the rate give the candidates quickly.  Two stretches of the music that
+// share their chords and drums look alike there, and even at the full rate
+// the better correlation over the whole window may belong to the wrong one,
+// so each candidate is judged by how many of the window's short windows it
+// lines up (`window` samples each), its correlation breaking ties.
+Lag AcquireLag(const Signal& recording, std::int64_t at, int n, int window, const Music& music, std::int64_t low,
+               std::int64_t high) {
   constexpr int kFactor = 8;
   constexpr std::size_t kCandidates = 16;
-  const Signal window = Decimate(&recording[static_cast<std::size_t>(at)], n, kFactor);
+  const Signal coarseWindow = Decimate(&recording[static_cast<std::size_t>(at)], n, kFactor);
   // The music under the whole searched span: a lag of `high` puts the
   // window over its start, each lag less moves it on by one sample.
   const std::int64_t span = (high - low) + n;
   Signal stretch(static_cast<std::size_t>(span));
   music.Copy(at - high, static_cast<int>(span), stretch.data());
-  const std::vector<double> coarse = Correlations(window, Decimate(stretch.data(), span, kFactor));
+  const std::vector<double> coarse = Correlations(coarseWindow, Decimate(stretch.data(), span, kFactor));
   Signal ref(static_cast<std::size_t>(n));
-  const float* x = &changes[static_cast<std::size_t>(at)];
+  const float* x = &recording[static_cast<std::size_t>(at)];
   Lag best;
+  int bestLinedUp = -1;
   for (std::int64_t offset : TopOffsets(coarse, kCandidates, 10)) {
     const std::int64_t centre = high - offset * kFactor;
+    Lag candidate;
     for (std::int64_t lag = centre - 2 * kFactor; lag <= centre + 2 * kFactor; ++lag) {
-      musicChanges.Copy(at - lag, n, ref.data());
+      music.Copy(at - lag, n, ref.data());
       const double c = Correlation(x, ref.data(), n);
-      if (c > best.correlation) best = {lag, c};
+      if (c > candidate.correlation) candidate = {lag, c};
+    }
+    int linedUp = 0;
+    for (std::int64_t w = at; w + window <= at + n; w += window)
+      if (LocalLag(recording, w, window, music, candidate.lag).correlation >= kMatchCorrelation) ++linedUp;
+    if (linedUp > bestLinedUp || (linedUp == bestLinedUp && candidate.correlation > best.correlation)) {
+      best = candidate;
+      bestLinedUp = linedUp;
     }
   }
   return best;
@@ -241,19 +265,6 @@ Lag SearchLag(const Signal& recording, std::int64_t at, int n, const Music& musi
   const Signal window(recording.begin() + at, recording.begin() + at + n);
   const Best found = BestOffset(window, stretch);
   return {high - found.offset, found.correlation};
-}
-
-// The best lag within two samples of `around` for the window at `at`.
-Lag LocalLag(const Signal& recording, std::int64_t at, int n, const Music& music, std::int64_t around) {
-  Signal ref(static_cast<std::size_t>(n));
-  const float* x = &recording[static_cast<std::size_t>(at)];
-  Lag best;
-  for (std::int64_t lag = around - 2; lag <= around + 2; ++lag) {
-    music.Copy(at - lag, n, ref.data());
-    const double c = Correlation(x, ref.data(), n);
-    if (c > best.correlation) best = {lag, c};
-  }
-  return best;
 }
 
 struct Jump {
@@ -310,7 +321,7 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
   const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - acquire));
   if (acquireAt + acquire > n) return t;
   const std::int64_t wholeLow = acquireAt - music.Length() + 1;
-  const Lag found = AcquireLag(recording, changes, acquireAt, acquire, music, musicChanges,
+  const Lag found = AcquireLag(recording, acquireAt, acquire, window, music,
                               music.Loops() ? acquireAt - music.Length() : wholeLow, acquireAt);
   std::int64_t lag = found.lag;
   t.musicZero = lag;
@@ -350,7 +361,7 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
       // jump: search a second each way with a longer window.
       const bool reacquire = missesInARow >= 10 && at + acquire <= n;
       if (reacquire) missesInARow = 0;  // and again only after as many more misses
-      best = reacquire ? AcquireLag(recording, changes, at, acquire, music, musicChanges, lag - kRate, lag + kRate)
+      best = reacquire ? AcquireLag(recording, at, acquire, window, music, lag - kRate, lag + kRate)
                        : SearchLag(changes, at, window, musicChanges, lag - maxJump, lag + maxJump);
       // A loud effect over the music can line up with it by chance at some
       // other lag for one window; a real jump holds in the next one too.

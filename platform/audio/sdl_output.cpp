@@ -118,6 +118,7 @@ bool SdlAudioPresent() {
   static std::once_flag probed;
   static bool present = false;
   std::call_once(probed, [] {
+    QuietSystemSoundLibraries();  // before SDL loads them
     if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
       present = true;
     } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {

@@ -18,14 +18,14 @@ namespace velmo {
 //
 // The period sets how often the mixer runs and so how soon a new sound can
 // start; it is not what keeps the sound whole on a busy machine.  SDL's
-// PulseAudio driver asks the server to hold only one period, and waits for
-// that queue to be almost empty before it mixes the next one, so a mixer
-// that runs late by a few milliseconds leaves the server without samples.
-// The output therefore asks PulseAudio (and PipeWire's PulseAudio server)
-// for a 40 ms queue instead, through libpulse's PULSE_LATENCY_MSEC, which
-// rules over what SDL requests; a value the user has set is kept.  SDL then
-// tops the queue up a period at a time between 29 and 40 ms: sound started
-// now is heard after about 35 to 46 ms.
+// PulseAudio driver asks the server for a queue of a single period, so a
+// mixer that runs a few milliseconds late leaves the server without samples
+// (paplay --latency-msec=10 breaks up the same way).  The output therefore
+// asks PulseAudio (and PipeWire's PulseAudio server) for a 40 ms queue, the
+// buffering of paplay --latency-msec=40, through libpulse's
+// PULSE_LATENCY_MSEC, which rules over what SDL requests; a value the user
+// has set is kept.  Measured through a PulseAudio server, the queue then
+// holds 30 to 40 ms, and a sound started now is heard about that much later.
 //
 // SDL reports a removed device with an event, but the library owns no event
 // loop (the program's toolkit has its own).  Instead a watcher thread asks

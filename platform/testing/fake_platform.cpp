@@ -1,6 +1,5 @@
 #include "platform/testing/fake_platform.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>

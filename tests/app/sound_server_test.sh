@@ -35,7 +35,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # leaves room for the windows the effects cover and for the odd dropout.
 min_matched_percent=80
 min_effect_correlation=0.8
-max_effect_offset=0.25   # seconds between a press and its effect's sound
+max_effect_offset=0.25   # seconds between where an effect was started (in the music's time) and where it sounds
 max_recovery=1.0         # seconds from the restarted server to the music
 
 sound_server_setup "$work"
