@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -90,6 +91,14 @@ inline std::vector<std::int16_t> Ramp(std::size_t samples, int start = 1, int st
     x += step;
     if (x > 32000) x -= 64000;
   }
+  return v;
+}
+
+// A sine of `hz` at 12000 (about -8.7 dBFS), the same on both channels.
+inline std::vector<std::int16_t> StereoTone(std::size_t frames, double hz, double rate) {
+  std::vector<std::int16_t> v(2 * frames);
+  for (std::size_t i = 0; i < frames; ++i)
+    v[2 * i] = v[2 * i + 1] = static_cast<std::int16_t>(12000 * std::sin(static_cast<double>(i) * 2 * M_PI * hz / rate));
   return v;
 }
 

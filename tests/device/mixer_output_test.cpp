@@ -318,9 +318,7 @@ TEST(Mixer, HalfRateBufferPlaysTwiceAsLongAtItsOwnByteRate) {
 TEST(Mixer, RateChangesWhilePlayingKeepTheSoundGoing) {
   ManualDevice dev(kRate);
   constexpr std::size_t kFrames = 44100;
-  std::vector<std::int16_t> tone(2 * kFrames);
-  for (std::size_t i = 0; i < kFrames; ++i)
-    tone[2 * i] = tone[2 * i + 1] = static_cast<std::int16_t>(12000 * std::sin(i * 2 * M_PI * 441 / 44100));
+  const std::vector<std::int16_t> tone = StereoTone(kFrames, 441, 44100);
   IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 44100, 16), kFrames * 4);
   Write(buffer, 0, tone.data(), kFrames * 4);
   ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
@@ -346,15 +344,13 @@ TEST(Mixer, RateChangesWhilePlayingKeepTheSoundGoing) {
 
 // A frequency swept through the output's rate, a little every period, as a
 // game's engine sound does: the interpolator's path and the one that copies
-// frames at the output rate must join without a click.  On a 441 Hz tone the
+// frames at the output rate must join without a click.  On a 440 Hz tone the
 // largest step from one sample to the next is about 700; a click is a step
 // many times that.
 TEST(Mixer, AGlideThroughTheOutputRateDoesNotClick) {
   ManualDevice dev(kRate);
   constexpr std::size_t kFrames = 48000;
-  std::vector<std::int16_t> tone(2 * kFrames);
-  for (std::size_t i = 0; i < kFrames; ++i)
-    tone[2 * i] = tone[2 * i + 1] = static_cast<std::int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / 48000));
+  const std::vector<std::int16_t> tone = StereoTone(kFrames, 440, 48000);
   IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), kFrames * 4);
   Write(buffer, 0, tone.data(), kFrames * 4);
   ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
