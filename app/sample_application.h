@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <exception>
 
-#include "platform/services.h"
+#include "velmo/platform/services.h"
 
 namespace velmo {
 

@@ -6,7 +6,7 @@
 
 // Generated from sndtest.ui by uic.
 #include "ui_sndtest.h"
-#include "sound/vs_sound.h"
+#include "velmo/sound/vs_sound.h"
 
 class QKeyEvent;
 

@@ -1,7 +1,7 @@
 // The program's message-box service, handed to the platform at start-up.
 #pragma once
 
-#include "platform/services.h"
+#include "velmo/platform/services.h"
 
 namespace velmo {
 

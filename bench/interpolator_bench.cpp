@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/audio/interpolator.h"
+#include "platform/audio/mixing/interpolator.h"
 
 namespace {
 

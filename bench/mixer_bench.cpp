@@ -15,8 +15,8 @@
 #include <random>
 #include <vector>
 
-#include "platform/audio/manual_output.h"
-#include "platform/dsound.h"
+#include "platform/testing/manual_output.h"
+#include "velmo/platform/dsound.h"
 
 extern "C" {
 void* __libc_malloc(std::size_t);

@@ -117,7 +117,7 @@ start_load() {
 }
 
 # The device period, as the SDL output asks for it.
-period_frames="$(sed -n 's/.*kPeriod = \([0-9]*\);.*/\1/p' "$repo/platform/audio/sdl_output.h")"
+period_frames="$(sed -n 's/.*kPeriod = \([0-9]*\);.*/\1/p' "$repo/platform/audio/outputs/sdl_output.h")"
 period_ms="$(awk -v n="$period_frames" 'BEGIN { printf "%.1f", n * 1000 / 48000 }')"
 echo "output_depth: $runs runs of $seconds s, both cores loaded; velmo-sample period $period_ms ms${VELMO_DEPTH_ENV:+ ($VELMO_DEPTH_ENV)}"
 start_load

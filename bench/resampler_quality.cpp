@@ -32,9 +32,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/interpolator.h"
-#include "platform/audio/manual_output.h"
-#include "platform/dsound.h"
+#include "platform/audio/mixing/interpolator.h"
+#include "platform/testing/manual_output.h"
+#include "velmo/platform/dsound.h"
 
 namespace {
 

@@ -28,14 +28,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/manual_output.h"
-#include "platform/audio/sdl_output.h"
-#include "platform/heap.h"
+#include "platform/audio/outputs/sdl_output.h"
 #include "platform/testing/fake_platform.h"
+#include "platform/testing/manual_output.h"
 #include "sound/engine_state.h"
-#include "sound/static_sound.h"
-#include "sound/vs_sound.h"
 #include "tools/riff_builder.h"
+#include "velmo/platform/heap.h"
+#include "velmo/sound/static_sound.h"
+#include "velmo/sound/vs_sound.h"
 
 namespace {
 

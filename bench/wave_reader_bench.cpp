@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/heap.h"
-#include "platform/mmio.h"
-#include "sound/wave_reader.h"
 #include "tools/riff_builder.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/mmio.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "sound/vs_sound.h"
+#include <velmo/sound/vs_sound.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

@@ -1,7 +1,7 @@
 // COM start-up and object creation by class and interface identifier.
 #pragma once
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

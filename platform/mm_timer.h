@@ -1,7 +1,7 @@
 // The multimedia timer: periodic calls on a thread of their own.
 #pragma once
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

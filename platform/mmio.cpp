@@ -1,4 +1,4 @@
-#include "platform/mmio.h"
+#include "velmo/platform/mmio.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

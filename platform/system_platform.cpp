@@ -9,12 +9,12 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/acm.h"
-#include "platform/audio_device.h"
+#include "platform/audio/device/software_device.h"
 #include "platform/case_insensitive_open.h"
 #include "platform/com.h"
-#include "platform/heap.h"
-#include "platform/services.h"
+#include "velmo/platform/acm.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/services.h"
 
 namespace velmo {
 namespace {

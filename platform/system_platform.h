@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/periodic_timer.h"
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

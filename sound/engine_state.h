@@ -1,7 +1,7 @@
 // Engine-wide device state, shared by every part of the library.
 #pragma once
 
-#include "platform/dsound.h"
+#include "velmo/platform/dsound.h"
 
 namespace velmo {
 

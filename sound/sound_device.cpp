@@ -1,10 +1,10 @@
 // Start-up and shutdown of the audio device.
-#include "platform/acm.h"
 #include "platform/com.h"
-#include "platform/services.h"
 #include "sound/engine_state.h"
 #include "sound/stream_state.h"
-#include "sound/vs_sound.h"
+#include "velmo/platform/acm.h"
+#include "velmo/platform/services.h"
+#include "velmo/sound/vs_sound.h"
 
 namespace velmo {
 

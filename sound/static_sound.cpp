@@ -1,16 +1,16 @@
 // Static sounds: loading an effect whole into a buffer of its own, playing it
 // from its first sample and stopping it.
-#include "sound/static_sound.h"
+#include "velmo/sound/static_sound.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "platform/heap.h"
-#include "platform/services.h"
 #include "sound/engine_state.h"
-#include "sound/vs_sound.h"
-#include "sound/wave_reader.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/services.h"
+#include "velmo/sound/vs_sound.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 namespace {

@@ -6,14 +6,14 @@
 // StreamLock; the window thread changes the buffer and the file only where no
 // tick can run: before the timer event exists, or after HaltStream has
 // killed it and taken the lock.
-#include "platform/dsound.h"
 #include "platform/mm_timer.h"
 #include "sound/engine_state.h"
 #include "sound/stream_refill_timer.h"
 #include "sound/stream_state.h"
 #include "sound/stream_wrapping_read.h"
-#include "sound/vs_sound.h"
-#include "sound/wave_reader.h"
+#include "velmo/platform/dsound.h"
+#include "velmo/sound/vs_sound.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "platform/dsound.h"
-#include "platform/services.h"
 #include "sound/stream_state.h"
 #include "sound/stream_wrapping_read.h"
+#include "velmo/platform/dsound.h"
+#include "velmo/platform/services.h"
 
 namespace velmo {
 namespace {

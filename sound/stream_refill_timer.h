@@ -3,7 +3,7 @@
 
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 

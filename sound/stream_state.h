@@ -4,11 +4,11 @@
 
 #include <atomic>
 
-#include "platform/dsound.h"
 #include "platform/mm_timer.h"
-#include "platform/mmio.h"
-#include "platform/services.h"
-#include "platform/wave_format.h"
+#include "velmo/platform/dsound.h"
+#include "velmo/platform/mmio.h"
+#include "velmo/platform/services.h"
+#include "velmo/platform/wave_format.h"
 
 namespace velmo {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "sound/stream_state.h"
-#include "sound/wave_reader.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 

@@ -2,7 +2,7 @@
 // data byte whenever the data chunk ends.
 #pragma once
 
-#include "platform/win_types.h"
+#include "velmo/platform/win_types.h"
 
 namespace velmo {
 

@@ -1,4 +1,4 @@
-#include "sound/wave_reader.h"
+#include "velmo/sound/wave_reader.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/heap.h"
+#include "velmo/platform/heap.h"
 
 namespace velmo {
 

@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/dsound.h"
-#include "platform/heap.h"
-#include "platform/mmio.h"
-#include "platform/wave_format.h"
-#include "sound/wave_reader.h"
+#include "velmo/platform/dsound.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/mmio.h"
+#include "velmo/platform/wave_format.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 namespace {

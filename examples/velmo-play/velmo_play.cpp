@@ -20,11 +20,12 @@
 #include <string>
 #include <vector>
 
+#include <velmo/sound/static_sound.h>
+#include <velmo/sound/vs_sound.h>
+#include <velmo/sound/wave_reader.h>
+
 #include "play_command_line.h"
 #include "progress_display.h"
-#include "sound/static_sound.h"
-#include "sound/vs_sound.h"
-#include "sound/wave_reader.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <sstream>
 
-#include "platform/acm.h"
 #include "platform/case_insensitive_open.h"
-#include "platform/heap.h"
 #include "platform/mm_timer.h"
-#include "platform/services.h"
+#include "velmo/platform/acm.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dsound.h"
-#include "platform/platform.h"
+#include "velmo/platform/dsound.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo::testing {
 

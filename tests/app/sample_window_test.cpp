@@ -23,10 +23,10 @@
 #include "app/window_message_boxes.h"
 #include "platform/testing/fake_platform.h"
 #include "sound/engine_state.h"
-#include "sound/static_sound.h"
 #include "sound/stream_state.h"
 #include "tests/app/stderr_capture.h"
 #include "tools/pcm_wave_writer.h"
+#include "velmo/sound/static_sound.h"
 
 using velmo::TForm1;
 using velmo::testing::FakePlatform;

@@ -4,8 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/audio/software_device.h"
-#include "platform/audio_device.h"
+#include "platform/audio/device/software_device.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {

@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/audio/wave_file_writer.h"
-#include "platform/audio_device.h"
+#include "platform/audio/device/software_device.h"
+#include "platform/audio/outputs/wave_file_writer.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {

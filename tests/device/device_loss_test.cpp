@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/audio/output_selection.h"
-#include "platform/audio/sdl_output.h"
-#include "platform/audio/software_device.h"
+#include "platform/audio/device/software_device.h"
+#include "platform/audio/outputs/output_selection.h"
+#include "platform/audio/outputs/sdl_output.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {

@@ -1,7 +1,7 @@
 // The voice interpolator's contract: a step of 1 copies, the pitch is exact
 // over an hour, a glide through a step of 1 is smooth, and the kernel reads
 // nothing outside the reach it announces.
-#include "platform/audio/interpolator.h"
+#include "platform/audio/mixing/interpolator.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/audio/interpolator.h"
+#include "platform/audio/mixing/interpolator.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {

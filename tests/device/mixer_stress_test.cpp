@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio_device.h"
+#include "platform/audio/device/software_device.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {

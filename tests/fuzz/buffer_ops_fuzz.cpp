@@ -24,8 +24,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/audio/manual_output.h"
-#include "platform/dsound.h"
+#include "platform/testing/manual_output.h"
+#include "velmo/platform/dsound.h"
 
 namespace velmo {
 namespace {

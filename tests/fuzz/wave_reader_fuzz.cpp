@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/heap.h"
-#include "platform/platform.h"
-#include "sound/wave_reader.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/platform.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo {
 namespace {

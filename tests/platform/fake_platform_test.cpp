@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/com.h"
-#include "platform/heap.h"
-#include "platform/mmio.h"
 #include "platform/testing/fake_platform.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/mmio.h"
 
 namespace velmo::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include "platform/testing/fake_platform.h"
 #include "sound/engine_state.h"
 #include "sound/stream_state.h"
-#include "sound/vs_sound.h"
+#include "velmo/sound/vs_sound.h"
 
 namespace velmo::testing {
 

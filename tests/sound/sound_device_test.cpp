@@ -2,9 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/acm.h"
-#include "platform/services.h"
 #include "tests/sound/engine_fixture.h"
+#include "velmo/platform/acm.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "platform/heap.h"
-#include "sound/static_sound.h"
 #include "tests/sound/engine_fixture.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/platform/heap.h"
+#include "velmo/sound/static_sound.h"
 
 namespace velmo::testing {
 

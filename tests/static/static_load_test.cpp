@@ -6,8 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/services.h"
 #include "tests/static/static_fixture.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

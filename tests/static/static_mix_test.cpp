@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/manual_output.h"
+#include "platform/testing/manual_output.h"
 #include "tests/static/static_fixture.h"
 
 namespace velmo::testing {

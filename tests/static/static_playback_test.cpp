@@ -5,8 +5,8 @@
 
 #include <climits>
 
-#include "platform/services.h"
 #include "tests/static/static_fixture.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

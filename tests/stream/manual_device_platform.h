@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/manual_output.h"
 #include "platform/mm_timer.h"
-#include "platform/platform.h"
+#include "platform/testing/manual_output.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo::testing {
 

@@ -7,7 +7,7 @@
 // the right at full volume, and the output runs at the file's rate).
 #include <gtest/gtest.h>
 
-#include "platform/audio/manual_output.h"
+#include "platform/testing/manual_output.h"
 #include "sound/engine_state.h"
 #include "tests/stream/manual_device_platform.h"
 #include "tests/stream/simulated_playback.h"

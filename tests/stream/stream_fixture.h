@@ -11,9 +11,9 @@
 #include "platform/testing/fake_platform.h"
 #include "sound/stream_refill_timer.h"
 #include "sound/stream_state.h"
-#include "sound/wave_reader.h"
 #include "tests/sound/engine_fixture.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/sound/wave_reader.h"
 
 namespace velmo::testing {
 

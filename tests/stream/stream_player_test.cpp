@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
-#include "platform/services.h"
 #include "tests/stream/stream_fixture.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

@@ -27,9 +27,9 @@
 
 #include "sound/engine_state.h"
 #include "sound/stream_state.h"
-#include "sound/vs_sound.h"
 #include "tests/stream/simulated_playback.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/sound/vs_sound.h"
 
 namespace velmo::testing {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "platform/services.h"
 #include "tests/stream/stream_fixture.h"
+#include "velmo/platform/services.h"
 
 namespace velmo::testing {
 namespace {

@@ -15,8 +15,8 @@
 #include "sound/engine_state.h"
 #include "sound/stream_refill_timer.h"
 #include "sound/stream_state.h"
-#include "sound/vs_sound.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/sound/vs_sound.h"
 
 namespace velmo::testing {
 namespace {

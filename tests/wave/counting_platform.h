@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "platform/platform.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo::testing {
 

@@ -1,6 +1,6 @@
 // The buffered file layer: opening, chunk descent and search, ascent, seeks,
 // reads and the I/O buffer's window, with the file positions after each call.
-#include "platform/mmio.h"
+#include "velmo/platform/mmio.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
 #include "tests/wave/counting_platform.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 namespace {

@@ -1,6 +1,6 @@
 // The WAVE reader: which files it accepts, the format block it builds, the
 // read cursor, and that every failure leaves nothing open or allocated.
-#include "sound/wave_reader.h"
+#include "velmo/sound/wave_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/heap.h"
-#include "platform/platform.h"
 #include "tests/wave/counting_platform.h"
 #include "tests/wave/wave_test_files.h"
+#include "velmo/platform/heap.h"
+#include "velmo/platform/platform.h"
 
 namespace velmo {
 namespace {

@@ -1,0 +1,306 @@
+#include "platform/audio/device/software_buffer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "platform/audio/mixing/interpolator.h"
+
+namespace velmo {
+namespace {
+
+// Hundredths of a decibel to a linear gain; the bottom of the range is
+// silence, as the range's name says.
+float DecibelGain(LONG hundredths) {
+  if (hundredths <= DSBVOLUME_MIN) return 0.0f;
+  return static_cast<float>(std::pow(10.0, hundredths / 2000.0));
+}
+
+}  // namespace
+
+HRESULT SoftwareBuffer::Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC& desc, const BufferFormat& format,
+                               IDirectSoundBuffer** out) {
+  std::unique_ptr<Voice> voice =
+      Voice::Create(format, desc.dwBufferBytes, mixer->sampleRate(), mixer->periodFrames());
+  if (!voice) return DSERR_OUTOFMEMORY;
+  voice->controls.generation.store(mixer->generation(), std::memory_order_relaxed);
+  auto* buffer = new (std::nothrow) SoftwareBuffer(mixer, std::move(voice), desc.dwFlags);
+  if (buffer == nullptr) return DSERR_OUTOFMEMORY;
+  // Attach publishes the voice to the mixer (sequentially consistent), after
+  // every field above is set.
+  buffer->slot_ = mixer->Attach(buffer->voice_.get());
+  if (buffer->slot_ < 0) {
+    buffer->Release();
+    return DSERR_ALLOCATED;
+  }
+  *out = buffer;
+  return DS_OK;
+}
+
+SoftwareBuffer::SoftwareBuffer(std::shared_ptr<Mixer> mixer, std::unique_ptr<Voice> voice, DWORD flags)
+    : mixer_(std::move(mixer)),
+      voice_(std::move(voice)),
+      controls_(voice_->controls),
+      flags_(flags),
+      frequency_(voice_->format().sampleRate) {}
+
+SoftwareBuffer::~SoftwareBuffer() { mixer_->Detach(slot_); }
+
+HRESULT SoftwareBuffer::QueryInterface(const GUID& iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDirectSoundBuffer) {
+    AddRef();
+    *object = static_cast<IDirectSoundBuffer*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG SoftwareBuffer::AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+ULONG SoftwareBuffer::Release() {
+  const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+bool SoftwareBuffer::lost() const {
+  return controls_.generation.load(std::memory_order_acquire) != mixer_->generation();
+}
+
+// Playing, as the callers see it: started and not stopped, and not a
+// one-shot play the mixer has finished.
+bool SoftwareBuffer::playing() const {
+  const Transport transport = Transport::Unpack(controls_.transport.load(std::memory_order_acquire));
+  return transport.playing && controls_.endedStart.load(std::memory_order_acquire) != transport.start;
+}
+
+HRESULT SoftwareBuffer::GetCaps(DSBCAPS* caps) {
+  if (caps == nullptr || caps->dwSize != sizeof(DSBCAPS)) return DSERR_INVALIDPARAM;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  // Every buffer is mixed in software.
+  caps->dwFlags = (flags_ & ~DSBCAPS_LOCHARDWARE) | DSBCAPS_LOCSOFTWARE;
+  caps->dwBufferBytes = voice_->length();
+  caps->dwUnlockTransferRate = 0;
+  caps->dwPlayCpuOverhead = 0;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  // The cursor first, then the seek: a cursor that already reflects a seek
+  // is never paired with the seek before it.  A seek the mixer has not
+  // applied yet is where the buffer will play from, so that is the cursor.
+  const Positioned cursor = Positioned::Unpack(controls_.cursor.load(std::memory_order_acquire));
+  const Positioned seek = Positioned::Unpack(controls_.seek.load(std::memory_order_acquire));
+  const DWORD play = cursor.request == seek.request ? cursor.offset : seek.offset;
+  DWORD write = play;
+  if (playing() && !lost()) {
+    // Everything one mixer pass may read past the play cursor, the
+    // interpolator's look-ahead included, may already be on its way out;
+    // the write cursor stands that far ahead.
+    const std::uint64_t frames =
+        VoiceRenderer::ReadAhead(controls_.step.load(std::memory_order_relaxed), mixer_->periodFrames());
+    const std::uint64_t lead = std::min<std::uint64_t>(frames * voice_->format().blockAlign, voice_->length() - 1);
+    write = static_cast<DWORD>((play + lead) % voice_->length());
+  }
+  if (playCursor != nullptr) *playCursor = play;
+  if (writeCursor != nullptr) *writeCursor = write;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::GetStatus(DWORD* status) {
+  if (status == nullptr) return DSERR_INVALIDPARAM;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  DWORD bits = 0;
+  if (lost()) {
+    bits = DSBSTATUS_BUFFERLOST;
+  } else if (playing()) {
+    bits = DSBSTATUS_PLAYING;
+    if (Transport::Unpack(controls_.transport.load(std::memory_order_acquire)).looping) bits |= DSBSTATUS_LOOPING;
+  }
+  *status = bits;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::GetVolume(LONG* volume) {
+  if (volume == nullptr) return DSERR_INVALIDPARAM;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
+  std::lock_guard<std::mutex> guard(mutex_);
+  *volume = volume_;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::GetPan(LONG* pan) {
+  if (pan == nullptr) return DSERR_INVALIDPARAM;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
+  std::lock_guard<std::mutex> guard(mutex_);
+  *pan = pan_;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::GetFrequency(DWORD* frequency) {
+  if (frequency == nullptr) return DSERR_INVALIDPARAM;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
+  std::lock_guard<std::mutex> guard(mutex_);
+  *frequency = frequency_;
+  return DS_OK;
+}
+
+// The regions are the ring itself, as on a sound card: what the caller
+// writes is in the buffer at once, and Unlock only checks the pointers and
+// orders the writes before the mixer's next reads.  Writing where the mixer
+// is about to read (between the play and the write cursor) is the caller's
+// fault and sounds garbled, as it would on hardware.
+HRESULT SoftwareBuffer::Lock(DWORD offset, DWORD bytes, void** region1, DWORD* bytes1, void** region2,
+                             DWORD* bytes2, DWORD flags) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  const DWORD length = voice_->length();
+  if (region1 == nullptr || bytes1 == nullptr || flags != 0) return DSERR_INVALIDPARAM;
+  if (offset >= length || bytes == 0 || bytes > length) return DSERR_INVALIDPARAM;
+  const DWORD first = std::min(bytes, length - offset);
+  const DWORD second = bytes - first;
+  if (second > 0 && (region2 == nullptr || bytes2 == nullptr)) return DSERR_INVALIDPARAM;
+
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (lost()) return DSERR_BUFFERLOST;
+  const auto free = std::find_if(locks_.begin(), locks_.end(), [](const LockedRange& r) { return !r.held; });
+  if (free == locks_.end()) return DSERR_INVALIDCALL;  // too many locks outstanding
+  *free = {offset, first, second, true};
+  *region1 = voice_->ring() + offset;
+  *bytes1 = first;
+  if (region2 != nullptr) *region2 = second > 0 ? voice_->ring() : nullptr;
+  if (bytes2 != nullptr) *bytes2 = second;
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::Unlock(void* region1, DWORD bytes1, void* region2, DWORD bytes2) {
+  if (region1 == nullptr) return DSERR_INVALIDPARAM;
+  std::lock_guard<std::mutex> guard(mutex_);
+  // The lock this unlock closes: the one handed out at that address with
+  // room for the counts given.
+  const auto* ring = voice_->ring();
+  const auto match = std::find_if(locks_.begin(), locks_.end(), [&](const LockedRange& r) {
+    if (!r.held || region1 != ring + r.offset || bytes1 > r.first) return false;
+    if (region2 == nullptr) return true;
+    return r.second > 0 && region2 == ring && bytes2 <= r.second;
+  });
+  if (match == locks_.end()) return DSERR_INVALIDPARAM;  // not a region this buffer handed out
+  match->held = false;
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  controls_.writes.fetch_add(1, std::memory_order_release);
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (lost()) return DSERR_BUFFERLOST;
+  // Already playing: only the looping mode changes.  Otherwise (stopped, or
+  // a one-shot play the mixer has finished) this is a new start.
+  const bool looping = (flags & DSBPLAY_LOOPING) != 0;
+  if (playing()) {
+    transport_.looping = looping;
+  } else {
+    transport_ = {true, looping, (transport_.start + 1) & Transport::kStartMask};
+  }
+  controls_.transport.store(transport_.Pack(), std::memory_order_release);
+  return DS_OK;
+}
+
+// As on a sound card, a stopped buffer is no longer read: once Stop returns
+// the caller may write anywhere in it (a rewind refills it whole).  A pass
+// that began before the stop may still be reading, so Stop waits for it;
+// every later pass sees the voice stopped.  The store and the mixer's load
+// of the play state are sequentially consistent, like the pass counter, so
+// that no pass can both start unseen by this wait and miss the stop.
+HRESULT SoftwareBuffer::Stop() {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
+  transport_.playing = false;
+  controls_.transport.store(transport_.Pack(), std::memory_order_seq_cst);
+  mixer_->WaitForPassInProgress();
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::SetCurrentPosition(DWORD position) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (position >= voice_->length()) return DSERR_INVALIDPARAM;
+  // Play starts on a frame: an offset inside one would decode the samples
+  // shifted by a byte or more, which sounds as noise at full scale.
+  position -= position % voice_->format().blockAlign;
+  std::lock_guard<std::mutex> guard(mutex_);
+  controls_.seek.store(Positioned{++seekRequest_, position}.Pack(), std::memory_order_release);
+  return DS_OK;
+}
+
+void SoftwareBuffer::PublishGains() {
+  const float volume = DecibelGain(volume_);
+  // A positive pan turns the left channel down by that many hundredths of
+  // a decibel and leaves the right at full level; a negative one the reverse.
+  const float left = pan_ > 0 ? DecibelGain(-pan_) : 1.0f;
+  const float right = pan_ < 0 ? DecibelGain(pan_) : 1.0f;
+  controls_.gains.store(StereoGains{volume * left, volume * right}.Pack(), std::memory_order_release);
+}
+
+HRESULT SoftwareBuffer::SetVolume(LONG volume) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
+  if (volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) return DSERR_INVALIDPARAM;
+  std::lock_guard<std::mutex> guard(mutex_);
+  volume_ = volume;
+  PublishGains();
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::SetPan(LONG pan) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
+  if (pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) return DSERR_INVALIDPARAM;
+  std::lock_guard<std::mutex> guard(mutex_);
+  pan_ = pan;
+  PublishGains();
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::SetFrequency(DWORD frequency) {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
+  if (frequency == DSBFREQUENCY_ORIGINAL) frequency = voice_->format().sampleRate;
+  if (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX) return DSERR_INVALIDPARAM;
+  std::lock_guard<std::mutex> guard(mutex_);
+  frequency_ = frequency;
+  // The mixer takes the new step at its next pass and carries on from the
+  // phase it has, so a change while playing glides without a jump.
+  controls_.step.store(InterpolatorStep(frequency, voice_->outputRate()), std::memory_order_release);
+  return DS_OK;
+}
+
+HRESULT SoftwareBuffer::Restore() {
+  if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
+  // Read the generation before checking availability: a loss that lands in
+  // between either makes the check fail or leaves this voice one generation
+  // behind, lost again, never restored onto a device that is gone.
+  const std::uint64_t generation = mixer_->generation();
+  if (!mixer_->available()) return DSERR_BUFFERLOST;
+  if (controls_.generation.load(std::memory_order_relaxed) == generation) return DS_OK;
+  // The memory of a lost buffer is gone: it comes back silent, stopped and
+  // rewound, and the caller writes it again.  No pass that began after the
+  // loss reads a lost voice; once the one in progress (if any) is over,
+  // nothing reads the ring until the new generation is published.
+  transport_.playing = false;
+  controls_.transport.store(transport_.Pack(), std::memory_order_release);
+  controls_.seek.store(Positioned{++seekRequest_, 0}.Pack(), std::memory_order_release);
+  mixer_->WaitForPassInProgress();
+  std::memset(voice_->ring(), voice_->format().silenceByte, voice_->length());
+  controls_.generation.store(generation, std::memory_order_release);
+  return DS_OK;
+}
+
+}  // namespace velmo

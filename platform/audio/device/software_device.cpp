@@ -1,0 +1,118 @@
+#include "platform/audio/device/software_device.h"
+
+#include <new>
+
+#include "platform/audio/device/buffer_format.h"
+#include "platform/audio/device/software_buffer.h"
+#include "platform/audio/mixing/interpolator.h"
+#include "platform/audio/outputs/output_selection.h"
+
+namespace velmo {
+
+// Cooperative levels run from normal (1) to write-primary (4).  A software
+// device shares the output with everyone, so every level is granted and none
+// changes how it mixes.
+constexpr DWORD kHighestCooperativeLevel = 4;
+
+SoftwareDevice::SoftwareDevice(std::unique_ptr<AudioOutput> output) : output_(std::move(output)) {}
+
+SoftwareDevice::~SoftwareDevice() {
+  if (output_) output_->Close();
+  // Buffers may outlive the device; they keep the mixer but fail every call.
+  if (mixer_) mixer_->Shutdown();
+}
+
+HRESULT SoftwareDevice::QueryInterface(const GUID& iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDirectSound) {
+    AddRef();
+    *object = static_cast<IDirectSound*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG SoftwareDevice::AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+ULONG SoftwareDevice::Release() {
+  const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT SoftwareDevice::Initialize(const GUID* device) {
+  static constexpr GUID kDefaultDevice{};
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (initialized_) return DSERR_ALREADYINITIALIZED;
+  // Only the default output exists; any other identifier names no device.
+  if (device != nullptr && !(*device == kDefaultDevice)) return DSERR_NODRIVER;
+
+  std::unique_ptr<AudioOutput> output = std::move(output_);
+  if (!output) {
+    output = CreateSelectedOutput();
+    if (!output) return DSERR_NODRIVER;
+  }
+  // The interpolator's tables are built here, on the caller's thread, never
+  // by the mixer.
+  PrepareInterpolator();
+  auto mixer = std::make_shared<Mixer>(output->SampleRate(), output->PeriodFrames());
+  eventsMixer_.store(mixer.get(), std::memory_order_release);
+  if (!output->Open(*mixer, *this)) {
+    eventsMixer_.store(nullptr, std::memory_order_release);
+    output_ = std::move(output);  // an injected output may be tried again
+    return DSERR_NODRIVER;
+  }
+  output_ = std::move(output);
+  mixer_ = std::move(mixer);
+  initialized_ = true;
+  return DS_OK;
+}
+
+HRESULT SoftwareDevice::SetCooperativeLevel(HWND, DWORD level) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!initialized_) return DSERR_UNINITIALIZED;
+  if (level < DSSCL_NORMAL || level > kHighestCooperativeLevel) return DSERR_INVALIDPARAM;
+  cooperativeLevel_ = level;
+  return DS_OK;
+}
+
+HRESULT SoftwareDevice::CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) {
+  if (buffer == nullptr) return DSERR_INVALIDPARAM;
+  *buffer = nullptr;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (desc == nullptr || desc->dwSize != sizeof(DSBUFFERDESC)) return DSERR_INVALIDPARAM;
+  std::shared_ptr<Mixer> mixer;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!initialized_) return DSERR_UNINITIALIZED;
+    mixer = mixer_;
+  }
+  // Only secondary buffers exist here: the mix itself is not a buffer a
+  // caller can lock, and no buffer lives in hardware.
+  if (desc->dwFlags & DSBCAPS_PRIMARYBUFFER) return DSERR_INVALIDPARAM;
+  if (desc->dwFlags & DSBCAPS_LOCHARDWARE) return DSERR_INVALIDCALL;
+  if (desc->dwBufferBytes < DSBSIZE_MIN || desc->dwBufferBytes > DSBSIZE_MAX) return DSERR_INVALIDPARAM;
+  BufferFormat format;
+  const HRESULT parsed = ParseBufferFormat(desc->lpwfxFormat, &format);
+  if (FAILED(parsed)) return parsed;
+  return SoftwareBuffer::Create(std::move(mixer), *desc, format, buffer);
+}
+
+void SoftwareDevice::OnOutputLost() {
+  if (Mixer* mixer = eventsMixer_.load(std::memory_order_acquire)) mixer->MarkLost();
+}
+
+void SoftwareDevice::OnOutputRestored() {
+  if (Mixer* mixer = eventsMixer_.load(std::memory_order_acquire)) mixer->MarkRestored();
+}
+
+IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output) {
+  return new (std::nothrow) SoftwareDevice(std::move(output));
+}
+
+IDirectSound* CreateAudioDevice() { return CreateAudioDeviceWithOutput(nullptr); }
+
+bool AudioOutputSubsystemPresent() { return SelectedOutputPresent(); }
+
+}  // namespace velmo

@@ -1,0 +1,60 @@
+#include "platform/audio/mixing/mixer.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace velmo {
+
+Mixer::Mixer(std::uint32_t sampleRate, std::uint32_t periodFrames)
+    : sampleRate_(sampleRate), periodFrames_(periodFrames) {}
+
+int Mixer::Attach(Voice* voice) {
+  std::lock_guard<std::mutex> guard(attachMutex_);
+  for (std::size_t i = 0; i < kMaxVoices; ++i) {
+    if (slots_[i].load(std::memory_order_relaxed) == nullptr) {
+      slots_[i].store(voice, std::memory_order_seq_cst);
+      if (i + 1 > slotsInUse_.load(std::memory_order_relaxed))
+        slotsInUse_.store(i + 1, std::memory_order_seq_cst);
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void Mixer::Detach(int slot) {
+  if (slot < 0) return;
+  slots_[static_cast<std::size_t>(slot)].store(nullptr, std::memory_order_seq_cst);
+  WaitForPassInProgress();
+}
+
+void Mixer::WaitForPassInProgress() const {
+  const std::uint64_t seen = pass_.load(std::memory_order_seq_cst);
+  if (seen % 2 == 0) return;  // no pass running
+  while (pass_.load(std::memory_order_seq_cst) == seen) std::this_thread::yield();
+}
+
+void Mixer::Render(float* stereo, std::size_t frames) {
+  pass_.fetch_add(1, std::memory_order_seq_cst);
+  std::fill(stereo, stereo + 2 * frames, 0.0f);
+  // A voice of an older generation was lost with the device: the mixer no
+  // longer reads its memory, which Restore is about to clear.  Restore waits
+  // for a pass that read the generation before the loss to end.
+  const std::uint64_t current = generation_.load(std::memory_order_seq_cst);
+  const std::size_t used = slotsInUse_.load(std::memory_order_seq_cst);
+  for (std::size_t i = 0; i < used; ++i) {
+    Voice* voice = slots_[i].load(std::memory_order_seq_cst);
+    if (voice == nullptr || voice->controls.generation.load(std::memory_order_acquire) != current) continue;
+    voice->Render(stereo, frames, scratch_);
+  }
+  for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = std::clamp(stereo[i], -1.0f, 1.0f);
+  pass_.fetch_add(1, std::memory_order_seq_cst);
+}
+
+void Mixer::MarkLost() {
+  available_.store(false, std::memory_order_release);
+  generation_.fetch_add(1, std::memory_order_seq_cst);
+}
+
+void Mixer::MarkRestored() { available_.store(true, std::memory_order_release); }
+
+}  // namespace velmo

@@ -1,0 +1,79 @@
+// The software mixer: the table of voices and the pass that mixes them.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/audio/audio_output.h"
+#include "platform/audio/mixing/voice.h"
+
+namespace velmo {
+
+// Voices live in a fixed table of atomic pointers, so the mixer never takes a
+// lock to find them and the table never reallocates under it.  Each voice is
+// owned by its buffer; the mixer only borrows it during a pass.
+//
+// Reclamation: a buffer that goes away first clears its slot, then waits for
+// the pass in progress (if any) to finish before it frees the voice.  The
+// pass counter is odd while a pass runs.  The mixer bumps it, then reads the
+// slots; the remover clears its slot, then reads the counter.  With both
+// sides sequentially consistent, either the pass sees the empty slot or the
+// remover sees the pass running and waits for it; the wait is short because
+// a pass never blocks.  The waiting happens on the remover's thread, never on
+// the mixer's.
+class Mixer final : public MixSource {
+ public:
+  static constexpr std::size_t kMaxVoices = 4096;
+
+  Mixer(std::uint32_t sampleRate, std::uint32_t periodFrames);
+
+  std::uint32_t sampleRate() const { return sampleRate_; }
+  std::uint32_t periodFrames() const { return periodFrames_; }
+
+  // Puts a voice in the table; returns its slot, or -1 when the table is full.
+  int Attach(Voice* voice);
+  // Takes the voice out of the table; once this returns the mixer no longer
+  // touches it and it may be freed.
+  void Detach(int slot);
+
+  // Mixes every playing voice into `stereo` and clips the result to full
+  // scale.  Takes no lock, allocates nothing and never waits: every voice
+  // in the table is mixed and advanced in every pass.
+  void Render(float* stereo, std::size_t frames) override;
+
+  // Returns once no pass that began before the call is still running, so
+  // that whatever such a pass might have been reading may change.  Callers
+  // only; it waits on their thread.
+  void WaitForPassInProgress() const;
+
+  // Loss of the sound device: every voice attached so far becomes lost until
+  // restored, and Restore succeeds only while the device is available.
+  void MarkLost();
+  void MarkRestored();
+  std::uint64_t generation() const { return generation_.load(std::memory_order_seq_cst); }
+  bool available() const { return available_.load(std::memory_order_acquire); }
+
+  // After the device is gone its buffers still hold the mixer; they fail
+  // every call from then on.
+  void Shutdown() { alive_.store(false, std::memory_order_release); }
+  bool alive() const { return alive_.load(std::memory_order_acquire); }
+
+ private:
+  const std::uint32_t sampleRate_;
+  const std::uint32_t periodFrames_;
+  std::array<std::atomic<Voice*>, kMaxVoices> slots_{};
+  // One past the highest slot ever used, so a pass reads only that far.
+  std::atomic<std::size_t> slotsInUse_{0};
+  std::atomic<std::uint64_t> pass_{0};
+  std::atomic<std::uint64_t> generation_{1};
+  std::atomic<bool> available_{true};
+  std::atomic<bool> alive_{true};
+  // Serialises Attach between callers; the mixer never takes it.
+  std::mutex attachMutex_;
+  RenderScratch scratch_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,132 @@
+#include "platform/audio/outputs/sdl_output.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/audio/outputs/output_selection.h"
+#include "platform/audio/outputs/sound_library_quiet.h"
+
+namespace velmo {
+
+namespace {
+constexpr auto kStatusPoll = std::chrono::milliseconds(20);
+constexpr int kPollsPerReopenAttempt = 12;  // about every 250 ms
+}  // namespace
+
+SdlOutput::~SdlOutput() { Close(); }
+
+void SdlOutput::Callback(void* self, std::uint8_t* stream, int bytes) {
+  auto* output = static_cast<SdlOutput*>(self);
+  const std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(float));
+  output->source_->Render(reinterpret_cast<float*>(stream), frames);
+}
+
+bool SdlOutput::OpenDevice() {
+  SDL_AudioSpec wanted{};
+  wanted.freq = static_cast<int>(rate_);
+  wanted.format = AUDIO_F32SYS;
+  wanted.channels = 2;
+  wanted.samples = kPeriod;
+  wanted.callback = &SdlOutput::Callback;
+  wanted.userdata = this;
+  SDL_AudioSpec obtained{};
+  // No changes allowed: SDL converts to what the hardware takes, so the
+  // callback always receives float stereo at the rate asked for.
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  if (device == 0) return false;
+  device_ = device;
+  deviceOpen_.store(true, std::memory_order_release);
+  SDL_PauseAudioDevice(device_, 0);
+  return true;
+}
+
+void SdlOutput::CloseDevice() {
+  if (device_ != 0) SDL_CloseAudioDevice(device_);
+  device_ = 0;
+  deviceOpen_.store(false, std::memory_order_release);
+}
+
+bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
+  if (subsystemUp_) return false;
+  QuietSystemSoundLibraries();
+  // Read by libpulse at every stream connection, reopenings included.
+  ::setenv("PULSE_LATENCY_MSEC", kServerQueueMs, /*overwrite=*/0);
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  subsystemUp_ = true;
+  source_ = &source;
+  events_ = &events;
+  if (!OpenDevice()) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    subsystemUp_ = false;
+    return false;
+  }
+  stopping_ = false;
+  watcher_ = std::thread([this] { Watch(); });
+  return true;
+}
+
+void SdlOutput::Watch() {
+  int pollsUntilRetry = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!wake_.wait_for(lock, kStatusPoll, [this] { return stopping_; })) {
+    lock.unlock();
+    if (device_ != 0) {
+      const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
+                           SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+      if (removed) {
+        CloseDevice();
+        events_->OnOutputLost();
+        pollsUntilRetry = 0;
+      }
+    } else if (pollsUntilRetry-- <= 0) {
+      if (OpenDevice()) events_->OnOutputRestored();
+      else pollsUntilRetry = kPollsPerReopenAttempt;
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  // SDL keeps per-thread data (the text of its last error, set by every
+  // failed reopening) and frees it at the end of its own threads only; this
+  // thread is not one of them.
+  SDL_TLSCleanup();
+}
+
+void SdlOutput::Close() {
+  if (!subsystemUp_) return;
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    watcher_.join();
+  }
+  CloseDevice();
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  subsystemUp_ = false;
+}
+
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate) { return std::make_unique<SdlOutput>(rate); }
+
+// Starting SDL's audio subsystem loads and probes the system's sound
+// libraries, which takes milliseconds; the answer is kept for the process.
+// When the subsystem already runs (a device is open) it is present.
+bool SdlAudioPresent() {
+  static std::once_flag probed;
+  static bool present = false;
+  std::call_once(probed, [] {
+    QuietSystemSoundLibraries();  // before SDL loads them
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+      present = true;
+    } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+      present = true;
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+  });
+  return present;
+}
+
+}  // namespace velmo
