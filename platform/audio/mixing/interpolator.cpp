@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/mixing/cpu_dispatch.h"
 #include "platform/audio/mixing/sinc_table.h"
 
 // The kernels are written once with the compiler's vector types and
 // compiled twice: for AVX2 with FMA on vectors of 8 floats, where
 // `a * b + c` contracts to one fused multiply-add (this file is built with
-// -ffp-contract=fast), and for plain x86-64 on vectors of 4 floats (SSE2).
+// -ffp-contract=fast), and for plain x86-64 on vectors of 4 floats (SSE2),
+// which is also the build for other processors.
 // The choice is made once, at run time.
 
 namespace velmo {
@@ -163,19 +164,21 @@ struct Kernels {
     return ScaledRun<V, true>(l, r, pos, step, out, n, a, b, t);                                                 \
   }
 
+#if defined(__x86_64__)
 VELMO_DEFINE_KERNELS(Avx2, __attribute__((target("avx2,fma"))), V8)
+#endif
 VELMO_DEFINE_KERNELS(Sse2, , V4)
 
-// VELMO_INTERPOLATOR_ISA=sse2 forces the fallback, so that it can be tested
-// and measured on a machine with AVX2.
+// The mixer's one choice of instruction set (cpu_dispatch.h), so that the
+// fallback can be forced, tested and measured on a machine with AVX2.
 const Kernels& SelectKernels() {
   static const Kernels kernels = [] {
-    __builtin_cpu_init();
-    const char* forced = std::getenv("VELMO_INTERPOLATOR_ISA");
-    const bool sse2Only = forced != nullptr && std::strcmp(forced, "sse2") == 0;
-    if (!sse2Only && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-      return Kernels{UnitMonoAvx2, UnitStereoAvx2, ScaledMonoAvx2, ScaledStereoAvx2, "avx2+fma"};
-    return Kernels{UnitMonoSse2, UnitStereoSse2, ScaledMonoSse2, ScaledStereoSse2, "sse2"};
+    const MixerIsa isa = SelectedMixerIsa();
+#if defined(__x86_64__)
+    if (isa == MixerIsa::kAvx2Fma)
+      return Kernels{UnitMonoAvx2, UnitStereoAvx2, ScaledMonoAvx2, ScaledStereoAvx2, MixerIsaName(isa)};
+#endif
+    return Kernels{UnitMonoSse2, UnitStereoSse2, ScaledMonoSse2, ScaledStereoSse2, MixerIsaName(isa)};
   }();
   return kernels;
 }

@@ -65,7 +65,7 @@ std::size_t InterpolateMono(const float* src, std::uint32_t* phase, std::uint64_
 std::size_t InterpolateStereo(const float* left, const float* right, std::uint32_t* phase, std::uint64_t step,
                               float* stereoOut, std::size_t frames);
 
-// Which vector code the kernels run: "avx2+fma" or "sse2".
+// Which vector code the kernels run (MixerIsaName of the mixer's choice).
 const char* InterpolatorIsa();
 
 }  // namespace velmo

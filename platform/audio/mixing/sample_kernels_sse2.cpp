@@ -1,4 +1,5 @@
-// The mixer's inner loops for every x86-64 processor.
+// The mixer's inner loops for every processor: the baseline of the target
+// (SSE2 on x86-64).
 #include <bit>
 #include <cstring>
 
