@@ -30,6 +30,7 @@
 
 #include "platform/audio/outputs/sdl_output.h"
 #include "platform/testing/fake_platform.h"
+#include "platform/testing/forwarding_platform.h"
 #include "platform/testing/manual_output.h"
 #include "sound/engine_state.h"
 #include "tools/riff_builder.h"
@@ -89,43 +90,23 @@ class EffectFile {
 
 // The real platform with the device on a manual output, and the platform's
 // heap blocks counted.
-class BenchPlatform final : public Platform {
+class BenchPlatform final : public testing::ForwardingPlatform {
  public:
-  MMRESULT acmMetrics(void* object, UINT metric, void* value) override {
-    return real_.acmMetrics(object, metric, value);
-  }
-  HRESULT CoInitialize(void* reserved) override { return real_.CoInitialize(reserved); }
   HRESULT CoCreateInstance(const GUID&, IUnknown*, DWORD, const GUID&, void** object) override {
     *object = CreateManualAudioDevice(&output, 48000, SdlOutput::kPeriod);
     return *object != nullptr ? S_OK : E_OUTOFMEMORY;
   }
-  void CoUninitialize() override { real_.CoUninitialize(); }
-  MMRESULT timeBeginPeriod(UINT period) override { return real_.timeBeginPeriod(period); }
-  MMRESULT timeEndPeriod(UINT period) override { return real_.timeEndPeriod(period); }
-  MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK procedure, DWORD_PTR user,
-                        UINT flags) override {
-    return real_.timeSetEvent(delay, resolution, procedure, user, flags);
-  }
-  MMRESULT timeKillEvent(UINT timerId) override { return real_.timeKillEvent(timerId); }
   int MessageBoxA(HWND, const char* text, const char* caption, UINT) override {
     std::fprintf(stderr, "message box: %s (%s)\n", text, caption);
     return 1;
   }
-  void OutputDebugStringA(const char* line) override { real_.OutputDebugStringA(line); }
-  void Sleep(DWORD milliseconds) override { real_.Sleep(milliseconds); }
   HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override {
     globalAllocs.fetch_add(1, std::memory_order_relaxed);
-    return real_.GlobalAlloc(flags, bytes);
+    return ForwardingPlatform::GlobalAlloc(flags, bytes);
   }
-  HGLOBAL GlobalFree(HGLOBAL block) override { return real_.GlobalFree(block); }
-  int OpenFileForReading(const char* name) override { return real_.OpenFileForReading(name); }
-  void CloseFile(int fd) override { real_.CloseFile(fd); }
 
   std::atomic<long> globalAllocs{0};
   ManualOutput* output = nullptr;
-
- private:
-  Platform& real_ = SystemPlatformInstance();
 };
 
 // The engine started on the bench platform for the length of a benchmark.

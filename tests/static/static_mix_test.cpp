@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/forwarding_platform.h"
 #include "platform/testing/manual_output.h"
 #include "tests/static/static_fixture.h"
 
@@ -22,46 +23,25 @@ constexpr std::uint32_t kRate = 22050;
 
 // The real platform, except that the device plays into a manual output the
 // test renders by hand, and message boxes are kept instead of shown.
-class ManualPlatform final : public Platform {
+class ManualPlatform final : public ForwardingPlatform {
  public:
-  MMRESULT acmMetrics(void* object, UINT metric, void* value) override {
-    return real_.acmMetrics(object, metric, value);
-  }
-  HRESULT CoInitialize(void* reserved) override { return real_.CoInitialize(reserved); }
   HRESULT CoCreateInstance(const GUID& clsid, IUnknown* outer, DWORD context, const GUID& iid,
                            void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (!(clsid == CLSID_DirectSound) || !(iid == IID_IDirectSound) || outer != nullptr) {
-      return real_.CoCreateInstance(clsid, outer, context, iid, object);
+      return ForwardingPlatform::CoCreateInstance(clsid, outer, context, iid, object);
     }
     *object = CreateManualAudioDevice(&output, kRate, 256);
     return *object != nullptr ? S_OK : E_OUTOFMEMORY;
   }
-  void CoUninitialize() override { real_.CoUninitialize(); }
-  MMRESULT timeBeginPeriod(UINT period) override { return real_.timeBeginPeriod(period); }
-  MMRESULT timeEndPeriod(UINT period) override { return real_.timeEndPeriod(period); }
-  MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK procedure, DWORD_PTR user,
-                        UINT flags) override {
-    return real_.timeSetEvent(delay, resolution, procedure, user, flags);
-  }
-  MMRESULT timeKillEvent(UINT timerId) override { return real_.timeKillEvent(timerId); }
   int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) override {
     boxes.push_back({owner, text ? text : "", caption ? caption : "", style});
     return IDOK;
   }
-  void OutputDebugStringA(const char* line) override { real_.OutputDebugStringA(line); }
-  void Sleep(DWORD milliseconds) override { real_.Sleep(milliseconds); }
-  HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override { return real_.GlobalAlloc(flags, bytes); }
-  HGLOBAL GlobalFree(HGLOBAL block) override { return real_.GlobalFree(block); }
-  int OpenFileForReading(const char* name) override { return real_.OpenFileForReading(name); }
-  void CloseFile(int fd) override { real_.CloseFile(fd); }
 
   ManualOutput* output = nullptr;  // the output of the last device created
   std::vector<MessageBoxRecord> boxes;
-
- private:
-  Platform& real_ = SystemPlatformInstance();
 };
 
 // 16-bit mono samples that change at every sample and never sit at zero, so

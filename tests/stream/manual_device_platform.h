@@ -9,11 +9,11 @@
 
 #include "platform/mm_timer.h"
 #include "platform/testing/manual_output.h"
-#include "velmo/platform/platform.h"
+#include "platform/testing/forwarding_platform.h"
 
 namespace velmo::testing {
 
-class ManualDevicePlatform final : public Platform {
+class ManualDevicePlatform final : public ForwardingPlatform {
  public:
   explicit ManualDevicePlatform(std::uint32_t outputRate) : outputRate_(outputRate) {}
 
@@ -32,11 +32,6 @@ class ManualDevicePlatform final : public Platform {
     return true;
   }
 
-  MMRESULT acmMetrics(void* object, UINT metric, void* value) override {
-    return system().acmMetrics(object, metric, value);
-  }
-  HRESULT CoInitialize(void* reserved) override { return system().CoInitialize(reserved); }
-  void CoUninitialize() override { system().CoUninitialize(); }
   HRESULT CoCreateInstance(const GUID& clsid, IUnknown*, DWORD, const GUID& iid, void** object) override {
     *object = nullptr;
     if (!(clsid == CLSID_DirectSound) || !(iid == IID_IDirectSound)) return REGDB_E_CLASSNOTREG;
@@ -71,15 +66,10 @@ class ManualDevicePlatform final : public Platform {
   void Sleep(DWORD) override {}
   HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override {
     globalAllocs_.fetch_add(1, std::memory_order_relaxed);
-    return system().GlobalAlloc(flags, bytes);
+    return ForwardingPlatform::GlobalAlloc(flags, bytes);
   }
-  HGLOBAL GlobalFree(HGLOBAL block) override { return system().GlobalFree(block); }
-  int OpenFileForReading(const char* name) override { return system().OpenFileForReading(name); }
-  void CloseFile(int fd) override { system().CloseFile(fd); }
 
  private:
-  static Platform& system() { return SystemPlatformInstance(); }
-
   const std::uint32_t outputRate_;
   ManualOutput* output_ = nullptr;
   LPTIMECALLBACK procedure_ = nullptr;

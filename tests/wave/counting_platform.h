@@ -4,11 +4,11 @@
 
 #include <set>
 
-#include "velmo/platform/platform.h"
+#include "platform/testing/forwarding_platform.h"
 
 namespace velmo::testing {
 
-class CountingPlatform final : public Platform {
+class CountingPlatform final : public ForwardingPlatform {
  public:
   // The next `skip` allocations succeed, then `times` fail (-1: all).
   void FailAllocations(int skip, int times = 1) {
@@ -34,13 +34,13 @@ class CountingPlatform final : public Platform {
       if (allocFailures_ > 0) --allocFailures_;
       return nullptr;
     }
-    HGLOBAL block = real_.GlobalAlloc(flags, bytes);
+    HGLOBAL block = ForwardingPlatform::GlobalAlloc(flags, bytes);
     if (block != nullptr) blocks_.insert(block);
     return block;
   }
   HGLOBAL GlobalFree(HGLOBAL block) override {
     if (block != nullptr && blocks_.erase(block) == 0) ++badFrees_;
-    return real_.GlobalFree(block);
+    return ForwardingPlatform::GlobalFree(block);
   }
   int OpenFileForReading(const char* name) override {
     ++opens_;
@@ -48,36 +48,16 @@ class CountingPlatform final : public Platform {
       if (openFailures_ > 0) --openFailures_;
       return -1;
     }
-    const int fd = real_.OpenFileForReading(name);
+    const int fd = ForwardingPlatform::OpenFileForReading(name);
     if (fd >= 0) files_.insert(fd);
     return fd;
   }
   void CloseFile(int fd) override {
     files_.erase(fd);
-    real_.CloseFile(fd);
+    ForwardingPlatform::CloseFile(fd);
   }
-
-  // The rest is not used by the reader and goes straight through.
-  MMRESULT acmMetrics(void* object, UINT metric, void* value) override { return real_.acmMetrics(object, metric, value); }
-  HRESULT CoInitialize(void* reserved) override { return real_.CoInitialize(reserved); }
-  HRESULT CoCreateInstance(const GUID& clsid, IUnknown* outer, DWORD context, const GUID& iid, void** object) override {
-    return real_.CoCreateInstance(clsid, outer, context, iid, object);
-  }
-  void CoUninitialize() override { real_.CoUninitialize(); }
-  MMRESULT timeBeginPeriod(UINT period) override { return real_.timeBeginPeriod(period); }
-  MMRESULT timeEndPeriod(UINT period) override { return real_.timeEndPeriod(period); }
-  MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK procedure, DWORD_PTR user, UINT flags) override {
-    return real_.timeSetEvent(delay, resolution, procedure, user, flags);
-  }
-  MMRESULT timeKillEvent(UINT timerId) override { return real_.timeKillEvent(timerId); }
-  int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) override {
-    return real_.MessageBoxA(owner, text, caption, style);
-  }
-  void OutputDebugStringA(const char* line) override { real_.OutputDebugStringA(line); }
-  void Sleep(DWORD milliseconds) override { real_.Sleep(milliseconds); }
 
  private:
-  Platform& real_ = SystemPlatformInstance();
   std::set<HGLOBAL> blocks_;
   std::set<int> files_;
   int allocations_ = 0;
