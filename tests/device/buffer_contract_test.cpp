@@ -233,6 +233,9 @@ TEST(SoftwareBuffer, OutlivingItsDeviceFailsEveryCallWithoutFaulting) {
   IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), 4096);
   ASSERT_NE(buffer, nullptr);
   ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  void *held1 = nullptr, *held2 = nullptr;
+  DWORD heldBytes1 = 0, heldBytes2 = 0;
+  ASSERT_EQ(buffer->Lock(0, 16, &held1, &heldBytes1, &held2, &heldBytes2, 0), DS_OK);
   dev.ReleaseDevice();
 
   DWORD status = 0, play = 0, write = 0;
@@ -240,10 +243,14 @@ TEST(SoftwareBuffer, OutlivingItsDeviceFailsEveryCallWithoutFaulting) {
   DWORD n1 = 0, n2 = 0;
   DSBCAPS caps{sizeof(DSBCAPS), 0, 0, 0, 0};
   EXPECT_LT(buffer->GetStatus(&status), 0);
-  EXPECT_LT(buffer->GetCurrentPosition(&play, &write), 0);
+  EXPECT_EQ(buffer->GetCurrentPosition(&play, &write), DSERR_UNINITIALIZED);
+  EXPECT_EQ(buffer->SetCurrentPosition(0), DSERR_UNINITIALIZED);
+  // A lock taken before the device went is closed all the same, and says so.
+  EXPECT_EQ(buffer->Unlock(held1, heldBytes1, held2, heldBytes2), DSERR_UNINITIALIZED);
+  EXPECT_EQ(buffer->Unlock(held1, heldBytes1, held2, heldBytes2), DSERR_INVALIDPARAM);
   EXPECT_LT(buffer->Lock(0, 16, &p1, &n1, &p2, &n2, 0), 0);
   EXPECT_LT(buffer->Play(0, 0, 0), 0);
-  EXPECT_LT(buffer->Stop(), 0);
+  EXPECT_EQ(buffer->Stop(), DSERR_UNINITIALIZED);
   EXPECT_LT(buffer->SetVolume(0), 0);
   EXPECT_LT(buffer->Restore(), 0);
   EXPECT_LT(buffer->GetCaps(&caps), 0);

@@ -60,6 +60,44 @@ TEST(DeviceLoss, BuffersAreLostUntilTheDeviceReturnsAndRestoreBringsThemBack) {
   buffer->Release();
 }
 
+// What the calls that do not touch the memory answer on a lost buffer: the
+// cursors stay readable (the write cursor at the play cursor, since nothing
+// is read), a seek is kept until Restore rewinds, Stop succeeds, and a lock
+// taken before the loss can still be closed.  Lock and Play say the buffer
+// is lost.
+TEST(DeviceLoss, ALostBufferStillAnswersTheCallsThatLeaveItsMemoryAlone) {
+  ManualDevice dev;
+  const auto samples = Ramp(2 * 500);
+  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), 2000);
+  Write(buffer, 0, samples.data(), 2000);
+  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  dev.output().Render(100);
+  void *p1 = nullptr, *p2 = nullptr;
+  DWORD n1 = 0, n2 = 0;
+  ASSERT_EQ(buffer->Lock(0, 16, &p1, &n1, &p2, &n2, 0), DS_OK);
+
+  dev.output().SimulateRemoval();
+  DWORD play = 99, write = 99;
+  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
+  EXPECT_EQ(play, 400u);
+  EXPECT_EQ(write, 400u);
+  EXPECT_EQ(buffer->Unlock(p1, n1, p2, n2), DS_OK);
+  EXPECT_EQ(buffer->Unlock(p1, n1, p2, n2), DSERR_INVALIDPARAM) << "the lock is closed";
+  EXPECT_EQ(buffer->SetCurrentPosition(800), DS_OK);
+  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
+  EXPECT_EQ(play, 800u);
+  EXPECT_EQ(write, 800u);
+  EXPECT_EQ(buffer->SetCurrentPosition(2000), DSERR_INVALIDPARAM);
+  EXPECT_EQ(buffer->Stop(), DS_OK);
+  for (auto s : dev.output().Render(100)) ASSERT_EQ(s, 0);
+
+  dev.output().SimulateReopen();
+  ASSERT_EQ(buffer->Restore(), DS_OK);
+  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
+  EXPECT_EQ(play, 0u) << "Restore rewinds";
+  buffer->Release();
+}
+
 // SDL's dummy driver stands in for a sound card: it pulls the mix in real
 // time from SDL's audio thread.
 class SdlOutputTest : public ::testing::Test {

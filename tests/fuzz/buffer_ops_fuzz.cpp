@@ -11,7 +11,9 @@
 // cursor differ between the two devices, and the pass that follows must
 // still be the same on both, since no pass may read past the write cursor.
 // Afterwards the second device gets the first one's bytes, and the two are
-// in step again.  Besides: cursors stay inside the buffer (and on a frame
+// in step again.  One-shots are also played to their end while their
+// looping mode changes on the way: a Play that succeeds leaves the buffer
+// playing in the mode asked for, and a one-shot ends.  Besides: cursors stay inside the buffer (and on a frame
 // where the length is a whole number of frames), locks come back as one or
 // two regions adding up to the length asked for, the mix stays finite and
 // within full scale, and nothing leaks (LeakSanitizer at exit).
@@ -103,6 +105,51 @@ void RenderBoth(Twin* twins, std::vector<float>* mixes, std::size_t frames) {
   for (float v : mixes[0]) Check(std::isfinite(v) && v >= -1.0f && v <= 1.0f, "a sample beyond full scale");
 }
 
+DWORD StatusOf(IDirectSoundBuffer* b) {
+  DWORD status = 0;
+  Check(b->GetStatus(&status) == DS_OK, "GetStatus fails");
+  return status;
+}
+
+// Plays a pair as a one-shot and changes its looping mode on the way, with
+// passes in between, then (when the end is near enough to reach quickly)
+// plays it as a one-shot to its end.  A Play that succeeds leaves the buffer
+// playing, in the mode it asked for, until a one-shot reaches its end; a
+// looping buffer never ends by itself.
+void PlayOneShotToItsEnd(FuzzedDataProvider& in, Twin* twins, std::vector<float>* mixes, const Pair& p,
+                         std::uint32_t period, std::uint32_t rate) {
+  auto play = [&](DWORD flags) {
+    const HRESULT a = p.buffer[0]->Play(0, 0, flags);
+    Check(a == p.buffer[1]->Play(0, 0, flags), "the twins disagree on Play");
+    if (a != DS_OK) return false;
+    const DWORD expected = DSBSTATUS_PLAYING | ((flags & DSBPLAY_LOOPING) ? DSBSTATUS_LOOPING : 0);
+    for (IDirectSoundBuffer* b : p.buffer) Check(StatusOf(b) == expected, "a Play that succeeded left it stopped");
+    return true;
+  };
+  if (!play(0)) return;  // lost
+  const int changes = in.ConsumeIntegralInRange<int>(0, 4);
+  bool looping = false;
+  for (int i = 0; i < changes; ++i) {
+    const std::size_t frames = period * in.ConsumeIntegralInRange<std::uint32_t>(0, 2) + in.ConsumeIntegral<std::uint8_t>();
+    if (frames > 0) RenderBoth(twins, mixes, frames);
+    if (looping) Check(StatusOf(p.buffer[0]) == (DSBSTATUS_PLAYING | DSBSTATUS_LOOPING), "a loop ended");
+    looping = in.ConsumeBool();
+    if (!play(looping ? DSBPLAY_LOOPING : 0)) return;
+  }
+  if (looping && !play(0)) return;
+  // The source frames left, at the buffer's frequency, in output frames,
+  // plus the interpolator's tail and a pass of slack.
+  DWORD play0 = 0, write0 = 0, hz = 0;
+  Check(p.buffer[0]->GetCurrentPosition(&play0, &write0) == DS_OK, "GetCurrentPosition fails");
+  Check(p.buffer[0]->GetFrequency(&hz) == DS_OK, "GetFrequency fails");
+  const std::uint64_t left = (p.length - play0) / p.align + 1;
+  const std::uint64_t frames = left * rate / hz + 2 * period + 256;
+  if (frames > (1u << 16)) return;
+  for (std::uint64_t done = 0; done < frames && (StatusOf(p.buffer[0]) & DSBSTATUS_PLAYING); done += period)
+    RenderBoth(twins, mixes, period);
+  for (IDirectSoundBuffer* b : p.buffer) Check(StatusOf(b) == 0, "a one-shot did not end");
+}
+
 }  // namespace
 }  // namespace velmo
 
@@ -122,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool removed = false;
 
   for (int step = 0; step < 256 && in.remaining_bytes() > 0; ++step) {
-    const int op = in.ConsumeIntegralInRange<int>(0, 11);
+    const int op = in.ConsumeIntegralInRange<int>(0, 12);
     if (op == 0 || pairs.empty()) {
       if (pairs.size() >= 4) continue;
       WAVEFORMATEX format = RandomFormat(in);
@@ -208,6 +255,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(removed ? a == DSERR_BUFFERLOST : a == DS_OK, "Restore against the device's state");
         break;
       }
+      case 12:
+        PlayOneShotToItsEnd(in, twins, mixes, p, period, rate);
+        break;
     }
     for (const Pair& q : pairs) CheckCursors(q);
   }

@@ -77,7 +77,7 @@ TEST_P(StreamContinuityOnTheDouble, ConsumesTheFileRepeatedEndToEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Files, StreamContinuityOnTheDouble, ::testing::ValuesIn(kCases), CaseName);
 
-class StreamContinuityOnTheSoftwareDevice : public ::testing::TestWithParam<ContinuityCase> {
+class EngineOnTheSoftwareDevice : public ::testing::Test {
  protected:
   static void ResetEngine() {
     DSoundReady = 0;
@@ -87,9 +87,13 @@ class StreamContinuityOnTheSoftwareDevice : public ::testing::TestWithParam<Cont
     TimerId = 0;
     ResetStreamState();
   }
-  StreamContinuityOnTheSoftwareDevice() { ResetEngine(); }
-  ~StreamContinuityOnTheSoftwareDevice() override { ResetEngine(); }
+  EngineOnTheSoftwareDevice() { ResetEngine(); }
+  ~EngineOnTheSoftwareDevice() override { ResetEngine(); }
 };
+
+class StreamContinuityOnTheSoftwareDevice : public EngineOnTheSoftwareDevice,
+                                            public ::testing::WithParamInterface<ContinuityCase> {};
+class StreamLossOnTheSoftwareDevice : public EngineOnTheSoftwareDevice {};
 
 // The sample the right output channel carries for stream byte offset `at`.
 std::int16_t RightSample(const Bytes& data, const ContinuityCase& c, std::uint64_t frame) {
@@ -139,6 +143,62 @@ TEST_P(StreamContinuityOnTheSoftwareDevice, TheRightChannelIsTheFileRepeatedEndT
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, StreamContinuityOnTheSoftwareDevice, ::testing::ValuesIn(kCases), CaseName);
+
+// The device goes away under the stream and comes back.  While it is gone
+// nothing plays and the refill tick's Restore fails; the first tick after it
+// returns restores the buffer, writes a third of it from the start and plays
+// it again.  The file then goes on from where the last refill before the loss
+// stopped, unbroken through the refills that follow.
+TEST_F(StreamLossOnTheSoftwareDevice, ALostBufferComesBackAndTheFileGoesOnFromTheLastRefill) {
+  const ContinuityCase c = kCases[0];
+  const Bytes data = RandomBytes(c.dataBytes, 99);
+  TempDir dir;
+  const std::string file = dir.Write("bgm.wav", PcmWave(data, c.channels, c.rate, c.bits));
+  ManualDevicePlatform platform(c.rate);
+  ScopedPlatform installed(platform);
+  VSSound sound{};
+  ASSERT_EQ(sound.InitDSound(reinterpret_cast<HWND>(0x77)), 1);
+  ASSERT_EQ(sound.OpenStream(file.c_str()), 1);
+  sound.PlayStream();
+  const std::size_t kTickFrames = c.rate / 20;  // 50 ms
+  const DWORD frameBytes = c.channels * (c.bits / 8);
+
+  // One second as usual, counting the bytes the refills wrote.
+  std::uint64_t written = StreamBufferBytes;  // the priming
+  std::uint64_t frame = 0, mismatches = 0;
+  for (int tick = 0; tick < 20; ++tick) {
+    const std::vector<std::int16_t> mix = platform.Output()->Render(kTickFrames);
+    for (std::size_t i = 0; i < kTickFrames; ++i, ++frame)
+      if (mix[2 * i + 1] != RightSample(data, c, frame)) ++mismatches;
+    const DWORD before = RefillPosition;
+    ASSERT_TRUE(platform.FireTimer());
+    written += (RefillPosition + StreamBufferBytes - before) % StreamBufferBytes;
+  }
+  EXPECT_EQ(mismatches, 0u);
+
+  platform.Output()->SimulateRemoval();
+  for (auto s : platform.Output()->Render(kTickFrames)) ASSERT_EQ(s, 0);
+  const DWORD refillBefore = RefillPosition;
+  ASSERT_TRUE(platform.FireTimer());
+  EXPECT_EQ(RefillPosition, refillBefore) << "a tick while the device is gone changes nothing";
+  for (auto s : platform.Output()->Render(kTickFrames)) ASSERT_EQ(s, 0);
+
+  platform.Output()->SimulateReopen();
+  ASSERT_TRUE(platform.FireTimer());
+  EXPECT_EQ(RefillPosition, 2 * StreamBufferBytes / 6);
+  frame = written / frameBytes;
+  for (int tick = 0; tick < 40; ++tick) {
+    const std::vector<std::int16_t> mix = platform.Output()->Render(kTickFrames);
+    for (std::size_t i = 0; i < kTickFrames; ++i, ++frame)
+      if (mix[2 * i + 1] != RightSample(data, c, frame) && mismatches++ == 0)
+        ADD_FAILURE() << "first wrong frame " << i << " of tick " << tick << " after the restore";
+    ASSERT_TRUE(platform.FireTimer());
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(platform.DebugLines(), 0);
+  sound.StopStream();
+  sound.CloseDSound();
+}
 
 }  // namespace
 }  // namespace velmo::testing

@@ -90,21 +90,37 @@ HRESULT SoftwareBuffer::GetCaps(DSBCAPS* caps) {
 
 HRESULT SoftwareBuffer::GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
+  std::lock_guard<std::mutex> guard(mutex_);
   // The cursor first, then the seek: a cursor that already reflects a seek
   // is never paired with the seek before it.  A seek the mixer has not
   // applied yet is where the buffer will play from, so that is the cursor.
   const Positioned cursor = Positioned::Unpack(controls_.cursor.load(std::memory_order_acquire));
   const Positioned seek = Positioned::Unpack(controls_.seek.load(std::memory_order_acquire));
-  const DWORD play = cursor.request == seek.request ? cursor.offset : seek.offset;
+  const bool seekPending = cursor.request != seek.request;
+  const DWORD play = seekPending ? seek.offset : cursor.offset;
   DWORD write = play;
   if (playing() && !lost()) {
-    // Everything one mixer pass may read past the play cursor, the
-    // interpolator's look-ahead included, may already be on its way out;
-    // the write cursor stands that far ahead.
-    const std::uint64_t frames =
-        VoiceRenderer::ReadAhead(controls_.step.load(std::memory_order_relaxed), mixer_->periodFrames());
-    const std::uint64_t lead = std::min<std::uint64_t>(frames * voice_->format().blockAlign, voice_->length() - 1);
-    write = static_cast<DWORD>((play + lead) % voice_->length());
+    // Everything a pass in flight may read may already be on its way out,
+    // and the write cursor stands past all of it: one pass's worth past the
+    // play cursor, the interpolator's look-ahead included, at the largest
+    // step such a pass may hold (a pass that began before a change of
+    // frequency reads at the old rate).  With a seek not yet applied, a pass
+    // in flight may still read from the old cursor instead, so the span
+    // from the play cursor reaches round to the end of that read too.
+    std::uint64_t step = controls_.step.load(std::memory_order_relaxed);
+    if (mixer_->passes() == heldStepPass_) step = std::max(step, heldStep_);
+    const std::uint64_t length = voice_->length();
+    const std::uint64_t read = VoiceRenderer::ReadAhead(step, mixer_->periodFrames()) * voice_->format().blockAlign;
+    std::uint64_t lead = read;
+    if (seekPending) lead = std::max(lead, (cursor.offset + length - play) % length + read);
+    // A ring no longer than that span is read whole by a pass: none of it is
+    // free while it plays.  The write cursor then stands one byte behind the
+    // play cursor, the one place that cannot read as a short lead (at the
+    // play cursor it would read as none); that byte is no more free than
+    // the rest, so a playing buffer whose write cursor is one byte behind
+    // its play cursor has no free space.
+    lead = std::min(lead, length - 1);
+    write = static_cast<DWORD>((play + lead) % length);
   }
   if (playCursor != nullptr) *playCursor = play;
   if (writeCursor != nullptr) *writeCursor = write;
@@ -201,10 +217,18 @@ HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   std::lock_guard<std::mutex> guard(mutex_);
   if (lost()) return DSERR_BUFFERLOST;
-  // Already playing: only the looping mode changes.  Otherwise (stopped, or
-  // a one-shot play the mixer has finished) this is a new start.
+  // Already playing: only the looping mode changes, unless a one-shot
+  // becomes looping.  That one is a new start, like a Play on a stopped
+  // buffer or on a one-shot the mixer has finished: the mixer may be in the
+  // pass that ends the one-shot, having taken it as a one-shot before this
+  // store, and it has not yet said so (endedStart).  A changed looping flag
+  // would come too late for that pass, and the next one would find the play
+  // ended; a new start number is never missed, and the mixer carries on
+  // seamlessly from where it is if the voice is still playing (see
+  // VoiceRenderer::ApplyControls).  A looping voice made one-shot needs no
+  // such care: the mixer ends a play only once it has seen it as a one-shot.
   const bool looping = (flags & DSBPLAY_LOOPING) != 0;
-  if (playing()) {
+  if (playing() && (transport_.looping || !looping)) {
     transport_.looping = looping;
   } else {
     transport_ = {true, looping, (transport_.start + 1) & Transport::kStartMask};
@@ -276,8 +300,21 @@ HRESULT SoftwareBuffer::SetFrequency(DWORD frequency) {
   std::lock_guard<std::mutex> guard(mutex_);
   frequency_ = frequency;
   // The mixer takes the new step at its next pass and carries on from the
-  // phase it has, so a change while playing glides without a jump.
-  controls_.step.store(InterpolatorStep(frequency, voice_->outputRate()), std::memory_order_release);
+  // phase it has, so a change while playing glides without a jump.  A pass
+  // already running may have taken the old step and go on reading at it, so
+  // the write cursor keeps that step's span until the pass is over: the
+  // store and the read of the pass counter are sequentially consistent, as
+  // are the mixer's bump of the counter and its load of the step, so either
+  // the count read here is even or past (every later pass sees the new
+  // step) or it is the odd count of the pass that may hold an older one.
+  const std::uint64_t before = controls_.step.load(std::memory_order_relaxed);
+  controls_.step.store(InterpolatorStep(frequency, voice_->outputRate()), std::memory_order_seq_cst);
+  const std::uint64_t pass = mixer_->passes();
+  if (pass % 2 == 1) {
+    // Several changes within one pass: it may hold any step set before it.
+    heldStep_ = pass == heldStepPass_ ? std::max(heldStep_, before) : before;
+    heldStepPass_ = pass;
+  }
   return DS_OK;
 }
 

@@ -79,6 +79,10 @@ class SoftwareBuffer final : public IDirectSoundBuffer {
   DWORD frequency_ = 0;
   Transport transport_;
   std::uint32_t seekRequest_ = 0;
+  // The largest step a pass still running may have taken before the latest
+  // change of frequency, and that pass's count (see SetFrequency).
+  std::uint64_t heldStep_ = 0;
+  std::uint64_t heldStepPass_ = 0;
   std::array<LockedRange, kMaxLocks> locks_{};
 };
 

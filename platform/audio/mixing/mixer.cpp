@@ -41,10 +41,13 @@ void Mixer::Render(float* stereo, std::size_t frames) {
   // for a pass that read the generation before the loss to end.
   const std::uint64_t current = generation_.load(std::memory_order_seq_cst);
   const std::size_t used = slotsInUse_.load(std::memory_order_seq_cst);
+  PassProbe* probe = probe_.load(std::memory_order_acquire);
   for (std::size_t i = 0; i < used; ++i) {
     Voice* voice = slots_[i].load(std::memory_order_seq_cst);
     if (voice == nullptr || voice->controls.generation.load(std::memory_order_acquire) != current) continue;
-    voice->Render(stereo, frames, scratch_);
+    voice->ApplyControls();
+    if (probe != nullptr) probe->ControlsTaken(i);
+    voice->Mix(stereo, frames, scratch_);
   }
   for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = std::clamp(stereo[i], -1.0f, 1.0f);
   pass_.fetch_add(1, std::memory_order_seq_cst);

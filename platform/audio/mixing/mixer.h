@@ -24,6 +24,18 @@ namespace velmo {
 // remover sees the pass running and waits for it; the wait is short because
 // a pass never blocks.  The waiting happens on the remover's thread, never on
 // the mixer's.
+// A look into the middle of a pass, for tests that must catch one there:
+// called on the mixing thread for each voice once it has taken its callers'
+// controls for the pass and before it reads its ring.  A probe may block the
+// pass, which no output ever may; only tests install one.
+class PassProbe {
+ public:
+  virtual void ControlsTaken(std::size_t slot) = 0;
+
+ protected:
+  ~PassProbe() = default;
+};
+
 class Mixer final : public MixSource {
  public:
   static constexpr std::size_t kMaxVoices = 4096;
@@ -48,6 +60,14 @@ class Mixer final : public MixSource {
   // that whatever such a pass might have been reading may change.  Callers
   // only; it waits on their thread.
   void WaitForPassInProgress() const;
+  // The pass counter: odd while a pass runs.  Sequentially consistent, so a
+  // caller that stores a control sequentially consistent and then reads an
+  // odd count knows the pass with that count may have missed the store, and
+  // that every later pass will see it.
+  std::uint64_t passes() const { return pass_.load(std::memory_order_seq_cst); }
+
+  // Installs a probe (null removes it); it takes effect from the next pass.
+  void SetPassProbe(PassProbe* probe) { probe_.store(probe, std::memory_order_release); }
 
   // Loss of the sound device: every voice attached so far becomes lost until
   // restored, and Restore succeeds only while the device is available.
@@ -71,6 +91,7 @@ class Mixer final : public MixSource {
   std::atomic<std::uint64_t> generation_{1};
   std::atomic<bool> available_{true};
   std::atomic<bool> alive_{true};
+  std::atomic<PassProbe*> probe_{nullptr};
   // Serialises Attach between callers; the mixer never takes it.
   std::mutex attachMutex_;
   RenderScratch scratch_;

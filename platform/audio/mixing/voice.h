@@ -28,14 +28,15 @@ class Voice {
 
   VoiceControls controls;
 
-  // Mixing thread only.
-  void Render(float* bus, std::size_t frames, RenderScratch& scratch) {
-    renderer_.Render(VoiceSource{format_, ring_.get(), length_, controls}, bus, frames, scratch);
-  }
+  // Mixing thread only: takes the callers' controls for a pass, then mixes
+  // the pass with them.
+  void ApplyControls() { renderer_.ApplyControls(source()); }
+  void Mix(float* bus, std::size_t frames, RenderScratch& scratch) { renderer_.Mix(source(), bus, frames, scratch); }
 
  private:
   Voice(const BufferFormat& format, DWORD bytes, std::uint32_t outputRate, std::uint32_t rampFrames,
         std::unique_ptr<std::uint8_t[]> ring);
+  VoiceSource source() { return VoiceSource{format_, ring_.get(), length_, controls}; }
 
   const BufferFormat format_;
   const DWORD length_;

@@ -11,9 +11,9 @@ namespace velmo {
 
 // Play state as the callers set it: whether the voice should play, whether
 // it loops, and the number of the start that put it in play.  Every Play that
-// starts a voice (rather than changing the looping mode of one already
-// playing) takes the next start number, so the mixer can tell a new start
-// from the state it is already playing.
+// starts a voice, or makes a playing one-shot loop, takes the next start
+// number (rather than only changing the looping mode), so the mixer can tell
+// a new start from the state it is already playing.
 struct Transport {
   bool playing = false;
   bool looping = false;
@@ -55,17 +55,33 @@ struct StereoGains {
   bool operator==(const StereoGains&) const = default;
 };
 
-// Orderings.  Callers store with release, after any other write the change
-// depends on (Restore clears the ring, then publishes the generation); the
-// mixer loads with acquire, once per pass, in the reverse of the order in
-// which a caller writes them (generation, transport, seek, then the rest),
-// so that a pass which sees a new start also sees the seek and the sample
-// bytes written before it.  The mixer publishes its cursor and the end of a
-// one-shot play with release once it has read the bytes behind them; callers
-// load those with acquire, so that bytes they write behind the cursor can
-// never be the ones the mixer is still reading.  The play state alone is
-// stored and loaded sequentially consistent: Stop must know, by the pass
-// counter, that no pass which missed the stop is still reading.
+// Orderings.  The mixer loads the callers' words once per pass, in this
+// order: the voice's generation (in Mixer::Render), then the play state, the
+// seek, the write count, the step and the gains.  Callers store with
+// release, after any other write the change depends on, and a pass that
+// sees a store through its acquire (or stronger) load sees those writes too:
+//  - SetCurrentPosition then Play stores the seek before the play state; the
+//    mixer loads the play state first, so a pass that sees the new start
+//    sees the seek with it.
+//  - Restore stores the play state (stopped) and the seek, waits for the
+//    pass in progress, clears the ring and only then publishes the
+//    generation.  A pass reads the voice only once it has seen the new
+//    generation, loaded before anything else, so it also sees the stop, the
+//    rewind and the cleared bytes; the order of the first two between
+//    themselves does not matter.
+//  - Unlock bumps the write count after the caller's bytes; the mixer's load
+//    of it orders them before the pass's reads.
+// Two stores are sequentially consistent instead, because the caller then
+// reads the pass counter and must learn from it which passes may have missed
+// the store: Stop's play state (it waits for such a pass to end, so the ring
+// is free once it returns) and SetFrequency's step (the write cursor keeps
+// the old step's span while such a pass runs).  That store-then-load needs
+// both sides sequentially consistent: the mixer bumps the counter and then
+// loads the play state and the step with seq_cst, the other words with
+// acquire.  The mixer publishes its cursor and the end of a one-shot play
+// with release once it has read the bytes behind them; callers load those
+// with acquire, so that bytes they write behind the cursor can never be the
+// ones the mixer is still reading.
 struct VoiceControls {
   // Written by callers, read by the mixer.
   std::atomic<std::uint64_t> generation{0};  // loss generation the voice belongs to

@@ -45,15 +45,17 @@ std::uint64_t VoiceRenderer::ReadAhead(std::uint64_t step, std::size_t frames) {
 
 void VoiceRenderer::ApplyControls(const VoiceSource& source) {
   VoiceControls& c = source.controls;
-  // Sequentially consistent: see SoftwareBuffer::Stop.
+  // The play state and the step sequentially consistent, after the pass
+  // counter: see SoftwareBuffer::Stop and SoftwareBuffer::SetFrequency.
   const Transport transport = Transport::Unpack(c.transport.load(std::memory_order_seq_cst));
   const Positioned seek = Positioned::Unpack(c.seek.load(std::memory_order_acquire));
   c.writes.load(std::memory_order_acquire);
-  step_ = c.step.load(std::memory_order_acquire);
+  step_ = c.step.load(std::memory_order_seq_cst);
   const StereoGains gains = StereoGains::Unpack(c.gains.load(std::memory_order_acquire));
 
   const bool wasSounding = active_ || draining_;
-  if (seek.request != seekRequest_) {
+  const bool seeked = seek.request != seekRequest_;
+  if (seeked) {
     seekRequest_ = seek.request;
     position_ = seek.offset;
     phase_ = 0;
@@ -63,17 +65,22 @@ void VoiceRenderer::ApplyControls(const VoiceSource& source) {
   if (!transport.playing) {
     Stop();
   } else if (transport.start != start_) {
-    // A new start.  One that follows straight on from a tail still draining
-    // keeps the history, so the two plays join without a click; one from
-    // silence starts from silence.
+    // A new start.  One that finds the voice still reading the ring where
+    // it was (a one-shot made looping before its end, or a stop this mixer
+    // never saw) carries on from there, phase and history and all: nothing
+    // was interrupted.  One that follows straight on from a tail still
+    // draining keeps the history, so the two plays join without a click;
+    // one from silence or after a seek starts from silence.
     start_ = transport.start;
-    if (!draining_) {
-      std::fill(std::begin(historyLeft_), std::end(historyLeft_), 0.0f);
-      std::fill(std::begin(historyRight_), std::end(historyRight_), 0.0f);
+    if (!active_ || seeked) {
+      if (!draining_) {
+        std::fill(std::begin(historyLeft_), std::end(historyLeft_), 0.0f);
+        std::fill(std::begin(historyRight_), std::end(historyRight_), 0.0f);
+      }
+      phase_ = 0;
     }
     active_ = true;
     draining_ = false;
-    phase_ = 0;
   }
   if (!(gains == target_)) {
     target_ = gains;
@@ -245,8 +252,7 @@ std::size_t VoiceRenderer::MixInterpolated(const VoiceSource& source, float* bus
   return out;
 }
 
-void VoiceRenderer::Render(const VoiceSource& source, float* bus, std::size_t frames, RenderScratch& scratch) {
-  ApplyControls(source);
+void VoiceRenderer::Mix(const VoiceSource& source, float* bus, std::size_t frames, RenderScratch& scratch) {
   while (frames > 0 && (active_ || draining_)) {
     const std::size_t done = step_ == kUnitStep && phase_ == 0 && !draining_
                                  ? MixDirect(source, bus, frames)

@@ -40,7 +40,14 @@ class VoiceRenderer {
   // Adds `frames` frames of the voice to the stereo bus: applies what the
   // callers changed since the last pass, mixes, advances and publishes the
   // cursor.  Never blocks, never allocates.
-  void Render(const VoiceSource& source, float* bus, std::size_t frames, RenderScratch& scratch);
+  void Render(const VoiceSource& source, float* bus, std::size_t frames, RenderScratch& scratch) {
+    ApplyControls(source);
+    Mix(source, bus, frames, scratch);
+  }
+  // The two halves of Render, for a mixer that looks in between: takes the
+  // callers' controls for this pass, then mixes with them.
+  void ApplyControls(const VoiceSource& source);
+  void Mix(const VoiceSource& source, float* bus, std::size_t frames, RenderScratch& scratch);
 
   // How far a pass of `frames` output frames may read past the play cursor,
   // in source frames, at a given step: for the write cursor's lead.
@@ -49,7 +56,6 @@ class VoiceRenderer {
  private:
   static constexpr unsigned kHistory = kMaxKernelReach;
 
-  void ApplyControls(const VoiceSource& source);
   // Mixes frames read straight from the ring: step 1 at phase 0.
   std::size_t MixDirect(const VoiceSource& source, float* bus, std::size_t frames);
   // Decodes, interpolates and mixes one step of at most kOutputFrames.
