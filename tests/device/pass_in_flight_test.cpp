@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/buffer_format.h"
-#include "platform/audio/interpolator.h"
-#include "platform/audio/mixer.h"
-#include "platform/audio/software_buffer.h"
+#include "platform/audio/device/buffer_format.h"
+#include "platform/audio/device/software_buffer.h"
+#include "platform/audio/mixing/interpolator.h"
+#include "platform/audio/mixing/mixer.h"
 #include "tests/device/device_test_support.h"
 
 namespace velmo::testing {
