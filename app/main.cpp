@@ -7,22 +7,23 @@
 // The exit code is 0 except for a command line the program does not
 // understand (2).
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/sample_application.h"
 #include "app/script_runner.h"
 #include "app/sndtest.h"
+#include "app/stop_signals.h"
 #include "app/window_message_boxes.h"
 #include "sound/engine_state.h"
 
@@ -30,33 +31,20 @@ namespace {
 
 // Ctrl-C or a termination request closes the window like its close box, so
 // the device is shut down and a capture file is completed instead of being
-// cut off.  The handler only writes a byte to a pipe; the event loop does
-// the rest.
-int signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-  const char byte = 1;
-  const int saved = errno;
-  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-void CloseOnTerminationSignals(velmo::TForm1& window, QObject* owner) {
-  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
-  QObject::connect(notifier, &QSocketNotifier::activated, owner, [&window] {
-    char drain[16];
-    while (::read(signalPipe[0], drain, sizeof drain) > 0) {
-    }
-    window.close();
+// cut off.  The stop may come before the event loop runs, while the window
+// is built and its effects load (a message box of the window's own loop may
+// be open then): it closes that box, and the window and the program once
+// the window exists.
+void CloseOnStopSignal(std::unique_ptr<velmo::TForm1>& window, QObject* owner) {
+  if (velmo::StopNotification() < 0) return;
+  auto* notifier = new QSocketNotifier(velmo::StopNotification(), QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [notifier, &window] {
+    notifier->setEnabled(false);
+    velmo::StopInterrupting();
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    if (window) window->close();
     QCoreApplication::quit();
   });
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
 }
 
 // Qt notes on standard error that it found no XDG_RUNTIME_DIR and uses a
@@ -71,16 +59,34 @@ void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 }
 
 // Reads a script file whole; a script that cannot be read is reported and
-// the program runs as if it had been given none.
+// the program runs as if it had been given none.  The script may be a pipe
+// (`--script <(make-script)`), whose open and reads wait for its writer; a
+// stop signal cuts them short, and is not taken for a fault of the script.
 bool ReadScriptFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "velmo-sample: cannot read the script %s: %s\n", path.c_str(), std::strerror(errno));
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR && !velmo::StopRequested());
+  int why = fd < 0 ? errno : 0;
+  std::string all;
+  char chunk[4096];
+  while (fd >= 0) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got > 0) {
+      all.append(chunk, static_cast<std::size_t>(got));
+      continue;
+    }
+    if (got < 0 && errno == EINTR && !velmo::StopRequested()) continue;
+    if (got < 0) why = errno;
+    break;
+  }
+  if (fd >= 0) ::close(fd);
+  if (velmo::StopRequested()) return false;
+  if (why != 0) {
+    std::fprintf(stderr, "velmo-sample: cannot read the script %s: %s\n", path.c_str(), std::strerror(why));
     return false;
   }
-  std::ostringstream all;
-  all << in.rdbuf();
-  *text = all.str();
+  *text = std::move(all);
   return true;
 }
 
@@ -94,11 +100,15 @@ int main(int argc, char** argv) {
     return commandLine.exitCode;
   }
   const velmo::SampleOptions& options = commandLine.options;
+  // Before any thread starts (Qt's, the sound library's), so that all of
+  // them start with the stop signals blocked.
+  velmo::CatchStopSignals();
   velmo::ApplyEnvironment(options);
 
   std::string scriptText;
   const bool scriptFromStdin = options.script && *options.script == "-";
   const bool haveScript = options.script && (scriptFromStdin || ReadScriptFile(*options.script, &scriptText));
+  if (velmo::StopRequested()) return 0;
 
   defaultQtMessages = qInstallMessageHandler(FilterQtMessages);
   velmo::WindowMessageBoxes messageBoxes(/*showOnScreen=*/!options.headless);
@@ -111,6 +121,7 @@ int main(int argc, char** argv) {
   velmo::SampleApplication Application(qtArgc, qtArgv, messageBoxes);
 
   std::unique_ptr<velmo::TForm1> Form1;
+  CloseOnStopSignal(Form1, &Application);
   try {
     Form1 = std::make_unique<velmo::TForm1>();
     // Creating the window started the device; a failure has been shown in
@@ -119,7 +130,6 @@ int main(int argc, char** argv) {
       const std::string advice = velmo::AdviceWhenTheDeviceFailed(options);
       if (!advice.empty()) std::fprintf(stderr, "%s\n", advice.c_str());
     }
-    CloseOnTerminationSignals(*Form1, &Application);
 
     std::unique_ptr<velmo::ScriptRunner> script;
     if (haveScript) {
@@ -141,8 +151,14 @@ int main(int argc, char** argv) {
       QTimer::singleShot(0, &Application, &QCoreApplication::quit);
     }
 
-    if (!options.headless) Form1->show();
-    Application.exec();
+    // A stop that came while the window was built ends the program here;
+    // the event loop would not see it again.
+    if (velmo::StopRequested()) {
+      velmo::StopInterrupting();
+    } else {
+      if (!options.headless) Form1->show();
+      Application.exec();
+    }
   } catch (const std::exception& e) {
     Application.ShowException(e);
   }

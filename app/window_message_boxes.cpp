@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <cstdio>
 
+#include "app/stop_signals.h"
+
 namespace velmo {
 
 int WindowMessageBoxes::Show(HWND owner, const char* text, const char* caption, UINT style) {
@@ -19,6 +21,9 @@ int WindowMessageBoxes::Show(HWND owner, const char* text, const char* caption, 
   // than a window touched from the wrong thread.
   QCoreApplication* app = QCoreApplication::instance();
   if (!showOnScreen_ || app == nullptr || QThread::currentThread() != app->thread()) return IDOK;
+  // Once the program is told to stop, no box waits for an OK: it is
+  // closing.
+  if (StopRequested()) return IDOK;
 
   QWidget* parent = owner ? QWidget::find(static_cast<WId>(reinterpret_cast<quintptr>(owner))) : nullptr;
   QMessageBox box((style & MB_ICONERROR) ? QMessageBox::Critical : QMessageBox::NoIcon, QString::fromLocal8Bit(safeCaption),

@@ -10,7 +10,12 @@ namespace velmo {
 // case-insensitive file system would: "BGM1.WAV" finds "bgm1.wav".  With no
 // such entry, or several ("Bgm1.wav" and "bgm1.WAV"), the open fails as it
 // does today.  The folders along `path` must be named exactly.
-// Returns a file descriptor (close-on-exec), or -1 with errno set.
+//
+// Only a regular file opens.  A FIFO, a socket, a device node or a
+// directory of that name fails with ENOENT, as a missing file does, and the
+// open never blocks on one.
+// Returns a file descriptor (close-on-exec, blocking reads), or -1 with
+// errno set.
 int OpenForReadingIgnoringCase(const char* path);
 
 }  // namespace velmo

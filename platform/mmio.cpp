@@ -37,14 +37,19 @@ constexpr std::int64_t kLongMax = std::numeric_limits<LONG>::max();
 
 // Reads at `offset` until `count` bytes have come, the file ends or an
 // error occurs.  Returns the bytes read, or -1 on an error before any byte.
+//
+// A read cut short by a signal (EINTR) is an error like any other and is
+// not tried again.  Reads of a regular file on a local disk are never
+// interrupted; the ones that are (on a network or FUSE file system, stuck
+// on a server that does not answer) are interrupted only by a handler
+// installed without SA_RESTART, which asks for exactly that: a program
+// that is told to stop interrupts its own thread so that it does not wait
+// for ever.  Retrying here would swallow that stop.
 std::int64_t ReadAt(int fd, char* destination, std::int64_t count, std::int64_t offset) {
   std::int64_t done = 0;
   while (done < count) {
     ssize_t got = ::pread(fd, destination + done, static_cast<size_t>(count - done), offset + done);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
+    if (got < 0) return done > 0 ? done : -1;
     if (got == 0) break;
     done += got;
   }
@@ -197,10 +202,12 @@ HMMIO mmioOpenA(const char* name, MMIOINFO* info, DWORD flags) {
   }
 
   file->fd = CurrentPlatform().OpenFileForReading(name);
-  // A directory opens for reading on this system but reads nothing; it is
-  // refused here as a file that cannot be opened.
+  // The system platform opens regular files only.  Whatever else a platform
+  // hands back (a directory reads nothing; a pipe or a device has no end
+  // and no positions to seek to) is refused here as a file that cannot be
+  // opened, as a missing file is.
   struct stat st {};
-  if (file->fd >= 0 && (::fstat(file->fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+  if (file->fd >= 0 && (::fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     CurrentPlatform().CloseFile(file->fd);
     file->fd = -1;
   }

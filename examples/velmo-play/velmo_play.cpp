@@ -9,13 +9,11 @@
 // call is made from this one thread.  What goes wrong is reported by the
 // library itself as a message box; a program without a window gets each box
 // as a line on standard error.
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +24,7 @@
 
 #include "play_command_line.h"
 #include "progress_display.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -33,42 +32,8 @@ constexpr int kExitPlayed = 0;
 constexpr int kExitCannotPlay = 1;
 constexpr int kExitUsage = 2;
 
-// Ctrl-C (SIGINT) and SIGTERM only raise this flag; the main loop sees it
-// and stops everything from its own thread.  The library must not be called
-// from a signal handler.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void RequestStop(int) { stopRequested = 1; }
-
-sigset_t StopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  return signals;
-}
-
-// Installs the handler with both signals blocked.  The threads the library
-// starts (the device's, the refill timer's) inherit the block, so that once
-// the main thread unblocks them a signal always lands there and cuts its
-// wait short; one that comes during start-up waits until then.
-void CatchStopSignals() {
-  const sigset_t signals = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: the signal ends the current wait
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-void TakeStopSignalsHere() {
-  const sigset_t signals = StopSignals();
-  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-}
-
-// Waits `seconds`, or less when a signal arrives.
+// Waits `seconds`, or less when a stop signal comes: the stop interrupts
+// the sleep.
 void Wait(double seconds) {
   if (seconds <= 0) return;
   timespec span{};
@@ -145,6 +110,16 @@ bool ReadMusic(const std::string& path, Music* music, std::string* error) {
   return true;
 }
 
+// A stop signal came before the music began: whatever has started is shut
+// down (closing the device completes a capture file), and the program ends
+// as a stopped one does.
+int StoppedBeforePlaying(velmo::VSSound* sound) {
+  player::StopInterrupting();
+  if (sound != nullptr) sound->CloseDSound();
+  std::printf("Stopped before playing\n");
+  return kExitPlayed;
+}
+
 bool EffectPlaying(velmo::StaticSound* effect) {
   // The record's Playing flag stays 1 after a one-shot ends; the buffer's
   // own status says whether it still sounds.
@@ -165,11 +140,19 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const player::PlayOptions& options = commandLine.options;
-  CatchStopSignals();
+  // Before anything else, so that the library's threads start with the stop
+  // signals blocked.  Without it the signals end the program by their
+  // default action.
+  player::CatchStopSignals();
 
+  // A stop that comes while the files are read or the device starts ends
+  // the program as soon as the step under way is over: a read it interrupts
+  // fails, and the failure is the stop's, not the file's.
   Music music;
   std::string error;
-  if (!ReadMusic(options.music, &music, &error)) {
+  const bool musicRead = ReadMusic(options.music, &music, &error);
+  if (player::StopRequested()) return StoppedBeforePlaying(nullptr);
+  if (!musicRead) {
     std::fprintf(stderr, "velmo-play: cannot play %s: %s\n", options.music.c_str(), error.c_str());
     return kExitCannotPlay;
   }
@@ -179,13 +162,16 @@ int main(int argc, char** argv) {
   // then go to standard error.
   velmo::VSSound sound{};
   if (sound.InitDSound(nullptr) != 1) {
+    if (player::StopRequested()) return StoppedBeforePlaying(nullptr);
     std::fprintf(stderr, "velmo-play: the audio device did not start\n");
     return kExitCannotPlay;
   }
+  if (player::StopRequested()) return StoppedBeforePlaying(&sound);
 
   std::vector<velmo::StaticSound*> effects;
   for (const std::string& path : options.effects) {
     velmo::StaticSound* effect = sound.LoadStatic(path.c_str());
+    if (player::StopRequested()) return StoppedBeforePlaying(&sound);
     if (effect == nullptr) {
       std::fprintf(stderr, "velmo-play: cannot play the effect %s\n", path.c_str());
       sound.CloseDSound();
@@ -193,7 +179,9 @@ int main(int argc, char** argv) {
     }
     effects.push_back(effect);
   }
-  if (sound.OpenStream(options.music.c_str()) != 1) {
+  const int streamOpened = sound.OpenStream(options.music.c_str());
+  if (player::StopRequested()) return StoppedBeforePlaying(&sound);
+  if (streamOpened != 1) {
     std::fprintf(stderr, "velmo-play: cannot play %s: the device refused its stream buffer\n", options.music.c_str());
     sound.CloseDSound();
     return kExitCannotPlay;
@@ -214,13 +202,12 @@ int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
   sound.PlayStream();
   for (velmo::StaticSound* effect : effects) sound.PlayStatic(effect);
-  TakeStopSignalsHere();
 
   bool musicPlaying = true;
   double elapsed = 0;
   for (;;) {
     elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (stopRequested) break;
+    if (player::StopRequested()) break;
     if (musicPlaying && !options.loop && elapsed >= music.seconds) {
       sound.StopStream();
       musicPlaying = false;
@@ -237,8 +224,9 @@ int main(int argc, char** argv) {
   }
 
   // Closing the device stops the stream and the effects, and completes a
-  // capture file.
-  const bool interrupted = stopRequested != 0;
+  // capture file; its waits are not to be cut short.
+  player::StopInterrupting();
+  const bool interrupted = player::StopRequested();
   for (velmo::StaticSound* effect : effects) sound.StopStatic(effect);
   sound.CloseDSound();
   display.Finish(elapsed, interrupted);

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/stream/stream_fixture.h"
@@ -281,6 +284,69 @@ TEST_F(RefillTick, AStreamFileThatShrinksWhilePlayingEndsInSilenceAndRewindsToSi
   PlayAndTick(8820);
   EXPECT_EQ(StreamPlaying, 1);
   EXPECT_EQ(Slice(Buffer()->Data(), 0, 8820), Bytes(8820, 0));
+}
+
+// 16-bit stereo frames whose values stay within +-1000 and never repeat
+// within 65521 frames, so that any stretch of them says where it came from.
+Bytes QuietUniqueFrames(std::size_t frames) {
+  Bytes out;
+  out.reserve(frames * 4);
+  for (std::size_t i = 0; i < frames; ++i) {
+    const auto left = static_cast<std::int16_t>(static_cast<int>((i * 7919) % 65521) * 2000 / 65520 - 1000);
+    const auto right = static_cast<std::int16_t>(left / 2);
+    for (std::int16_t v : {left, right}) {
+      out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+      out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    }
+  }
+  return out;
+}
+
+int PeakOf16Bit(const Bytes& bytes) {
+  int peak = 0;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto v = static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8));
+    peak = std::max(peak, std::abs(static_cast<int>(v)));
+  }
+  return peak;
+}
+
+// Where `region` lies in `data` at a whole frame, or -1.
+long FrameOffsetOf(const Bytes& region, const Bytes& data, std::size_t frameBytes) {
+  for (std::size_t at = 0; at + region.size() <= data.size(); at += frameBytes)
+    if (std::equal(region.begin(), region.end(), data.begin() + static_cast<std::ptrdiff_t>(at)))
+      return static_cast<long>(at);
+  return -1;
+}
+
+TEST_F(RefillTick, AStreamFileCutInsideItsDataLoopsWhatIsLeftInWholeFramesAndNoLouder) {
+  const Bytes data = QuietUniqueFrames(250000);
+  const std::string path = PcmFile("bgm1.wav", data);
+  OpenPlaying(path);
+  PlayAndTick(8820);
+  // 12500 frames and one byte of a frame are left: a cut that is not even
+  // at a frame's end.
+  constexpr std::size_t kLeft = 50001;
+  std::filesystem::resize_file(path, 44 + kLeft);
+  const Bytes left(data.begin(), data.begin() + kLeft);
+
+  bool soundAfterTheCut = false;
+  for (int tick = 0; tick < 60; ++tick) {
+    const DWORD start = RefillPosition;
+    PlayAndTick(8820);
+    ASSERT_EQ(RefillPosition, (start + 8820) % kCd44Bytes);
+    const Bytes region = Slice(Buffer()->Data(), start, 8820);
+    ASSERT_LE(PeakOf16Bit(region), 1000) << "tick " << tick << " is louder than the file";
+    if (region == Bytes(8820, 0)) continue;
+    // The file layer still holds bytes read before the cut; once those are
+    // used up every refill is a stretch of what the file has left.
+    const long at = FrameOffsetOf(region, tick < 10 ? data : left, 4);
+    ASSERT_GE(at, 0) << "tick " << tick << " is no stretch of whole frames of the "
+                     << (tick < 10 ? "file" : "data left after the cut");
+    if (tick >= 10) soundAfterTheCut = true;
+  }
+  EXPECT_TRUE(soundAfterTheCut) << "the data left after the cut no longer plays";
+  EXPECT_EQ(StreamLock.load(), 0);
 }
 
 TEST_F(RefillTick, AStreamFileRemovedWhilePlayingGoesOnFromTheOpenFile) {

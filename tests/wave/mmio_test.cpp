@@ -4,10 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "platform/case_insensitive_open.h"
 #include "tests/wave/counting_platform.h"
 #include "tests/wave/wave_test_files.h"
 #include "velmo/platform/platform.h"
@@ -105,6 +113,61 @@ TEST_F(MmioTest, ANameFindsTheOneFileThatDiffersFromItOnlyInCase) {
   std::filesystem::current_path(dir_.Path());
   EXPECT_EQ(OpenAndRead("Bgm1.Wav"), "lower");
   std::filesystem::current_path(previous);
+}
+
+// A FIFO blocks an ordinary open until a writer comes, so each open here
+// would hang the test if the layer waited on it.
+TEST_F(MmioTest, OnlyRegularFilesOpenAndNothingElseIsWaitedOn) {
+  const std::filesystem::path in = dir_.Path();
+  ASSERT_EQ(::mkfifo((in / "pipe.wav").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((in / "written.wav").c_str(), 0600), 0);
+  const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(socketFd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (in / "socket.wav").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  std::filesystem::create_directory(in / "folder.wav");
+  std::filesystem::create_symlink(in / "pipe.wav", in / "link-to-pipe.wav");
+  std::filesystem::create_symlink("/dev/null", in / "null.wav");
+  dir_.Write("file.wav", Text("plain"));
+  std::filesystem::create_symlink(in / "file.wav", in / "link-to-file.wav");
+  // A FIFO with a writer: its open would succeed, and a read wait for ever.
+  const int writer = ::open((in / "written.wav").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+
+  const std::string missing = (in / "missing.wav").string();
+  errno = 0;
+  ASSERT_EQ(OpenForReadingIgnoringCase(missing.c_str()), -1);
+  const int missingErrno = errno;
+  EXPECT_EQ(missingErrno, ENOENT);
+  for (const char* name : {"pipe.wav", "PIPE.WAV", "written.wav", "socket.wav", "Socket.wav", "folder.wav",
+                           "FOLDER.wav", "link-to-pipe.wav", "null.wav"}) {
+    const std::string path = (in / name).string();
+    errno = 0;
+    EXPECT_EQ(OpenForReadingIgnoringCase(path.c_str()), -1) << name;
+    EXPECT_EQ(errno, missingErrno) << name << " fails otherwise than a missing file";
+    MMIOINFO info{};
+    EXPECT_EQ(mmioOpenA(path.c_str(), &info, MMIO_ALLOCBUF), nullptr) << name;
+    EXPECT_EQ(info.wErrorRet, MMIOERR_CANNOTOPEN) << name;
+  }
+  EXPECT_EQ(platform_.OpenFiles(), 0u);
+
+  // Regular files open as before, through a link and by another case too,
+  // and read with blocking reads.
+  for (const char* name : {"file.wav", "FILE.WAV", "link-to-file.wav"}) {
+    const std::string path = (in / name).string();
+    const int fd = OpenForReadingIgnoringCase(path.c_str());
+    ASSERT_GE(fd, 0) << name;
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << name;
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << name;
+    ::close(fd);
+    EXPECT_EQ(OpenAndRead(path), "plain") << name;
+  }
+  ::close(writer);
+  ::close(socketFd);
 }
 
 TEST_F(MmioTest, PlainDescentReadsTheHeaderAndFormTypeOfRiff) {
