@@ -68,7 +68,7 @@ class VoiceRenderer {
   void DecodeSpan(const VoiceSource& source, std::uint64_t offset, std::size_t frames, std::size_t realFrames,
                   float* left, float* right);
   void PushHistory(const float* left, const float* right, std::size_t frames);
-  void Accumulate(const float* stereo, std::size_t frames, float* bus);
+  void Accumulate(const float* __restrict stereo, std::size_t frames, float* __restrict bus);
   GainRun TakeGains(std::size_t frames);
   void Advance(const VoiceSource& source, std::size_t frames);
   // The source frames a one-shot play has left before its end.
