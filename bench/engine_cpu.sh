@@ -154,10 +154,10 @@ awk -v rate=48000 -v quality="$quality" '
     print ""
     for (i = 1; i <= 2; ++i) {
       n = i == 1 ? 64 : 256
-      if (figure["openal", n, 44100] > 0)
-        printf "converted, %3d voices: velmo / openal-soft (bsinc12) = %.2f\n", n, figure["velmo", n, 44100] / figure["openal", n, 44100]
+      if (figure["openal-soft", n, 44100] > 0)
+        printf "converted, %3d voices: velmo / openal-soft (bsinc12) = %.2f\n", n, figure["velmo", n, 44100] / figure["openal-soft", n, 44100]
       best = ""; bestv = 0
-      split("openal faudio sdl_mixer", peer, " ")
+      split("openal-soft faudio sdl_mixer", peer, " ")
       for (j = 1; j <= 3; ++j) if (figure[peer[j], n, 48000] > 0 && (best == "" || figure[peer[j], n, 48000] < bestv)) { best = peer[j]; bestv = figure[peer[j], n, 48000] }
       if (best != "") printf "unconverted, %3d voices: velmo / cheapest peer (%s) = %.2f\n", n, best, figure["velmo", n, 48000] / bestv
     }

@@ -7,6 +7,8 @@
 #include <velmo/platform/dsound.h>
 #include <velmo/platform/platform.h>
 
+#include <cstring>
+
 #include "engine_run.h"
 
 using namespace velmo;
