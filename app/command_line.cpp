@@ -35,10 +35,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "of the sound device (VELMO_OUTPUT_RATE; defaults 44100, 48000, 48000)")
       ->type_name("HZ")
       ->check(CLI::Range(8000u, 192000u));
+  app.add_option("--latency-ms", result.options.latencyMs,
+                 "Ask the sound server to hold MS milliseconds of sound (5 to 500): a new sound is heard about "
+                 "that much later; less breaks up sooner on a busy machine (VELMO_LATENCY_MS; default 40)")
+      ->type_name("MS")
+      ->check(CLI::Range(5u, 500u));
   app.footer(
       "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: sdl (the\n"
       "default, the system's sound device), null, or capture:PATH (a WAVE file).  VELMO_OUTPUT_RATE\n"
-      "sets its rate as --output-rate does.");
+      "sets its rate as --output-rate does, VELMO_LATENCY_MS the sound device's latency as --latency-ms does.");
 
   try {
     app.parse(argc, argv);
@@ -76,6 +81,7 @@ void ApplyEnvironment(const SampleOptions& options) {
   if (options.output) ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + *options.output).c_str(), 1);
   if (options.nullAudio) ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
   if (options.outputRate) ::setenv("VELMO_OUTPUT_RATE", std::to_string(*options.outputRate).c_str(), 1);
+  if (options.latencyMs) ::setenv("VELMO_LATENCY_MS", std::to_string(*options.latencyMs).c_str(), 1);
   if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 

@@ -13,6 +13,7 @@ struct SampleOptions {
   std::optional<std::string> output;  // render into this WAVE file instead of the sound device
   bool nullAudio = false;             // play into the null output
   std::optional<std::uint32_t> outputRate;  // rate of the output, in Hz
+  std::optional<std::uint32_t> latencyMs;   // the sound server's queue, in ms
 };
 
 struct CommandLine {
@@ -31,6 +32,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // Sets the environment the options stand for, before the audio device or the
 // window system start: VELMO_AUDIO_OUTPUT for --output and --null-audio,
+// VELMO_OUTPUT_RATE and VELMO_LATENCY_MS for --output-rate and --latency-ms,
 // and the offscreen window system for --headless.
 void ApplyEnvironment(const SampleOptions& options);
 

@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
-# How well the default output holds on a busy desktop: velmo-sample's music
-# through SDL2 into a PulseAudio server of our own, beside `paplay
-# --latency-msec=40` of the same music, both while two busy loops keep both
-# cores loaded.  A measurement, not a test: it asserts nothing and prints,
-# per run, each player's lag jumps (samples lost or repeated, with where and
-# how large each was) and silent windows (underruns) in 20 s of music, and
-# the depth of its output queue as the server reports it.
+# How well the default output holds on a busy desktop, at each latency a
+# user can choose: velmo-sample's music through SDL2 into a PulseAudio
+# server of our own, beside `paplay --latency-msec=MS` of the same music,
+# both while two busy loops keep both cores loaded.  A measurement, not a
+# test: it asserts nothing and prints, per latency and run, each player's
+# lag jumps (samples lost or repeated, with where and how large each was)
+# and silent windows (underruns) in 20 s of music, and the depth of its
+# output queue as the server reports it; then how soon an effect pressed in
+# velmo-sample is heard, measured end to end; and at the end one table.
 #
-#   bench/output_depth.sh [BUILD_DIR] [RUNS]     (build/default, 3 runs)
+#   bench/output_depth.sh [BUILD_DIR] [RUNS] [LATENCIES]
+#       (build/default, 3 runs, "10 20 40": ms, velmo-sample's --latency-ms
+#        and paplay's --latency-msec)
 #
-# The effect latency printed for velmo-sample is an estimate from that
-# queue: an effect is mixed within one period of its start, then plays behind
-# what the server holds.  "~Q" takes the median queue for both together;
-# "at most" adds half a period for an effect that just missed a mix.
+# The effect latency: velmo-sample runs a script read from a pipe, and the
+# script presses SFX 1 twenty times, 0.5 to 0.8 s apart, each press's time
+# of day taken just before its line is written; parec (--latency-msec=5)
+# records the sink's monitor through press_latency, which notes when each
+# piece of the recording arrived.  press_latency places the recording in
+# time by the piece that came soonest after its samples (so parec's own
+# latency is taken out) and finds each effect's first sound after its
+# press: the median and the largest of the twenty.  The null sink hands its
+# monitor blocks of about 5 ms at once, so a figure can come out early by up
+# to that much.  "~Q" beside a run is the older estimate from the queue.
 # VELMO_DEPTH_ENV adds environment to velmo-sample's runs, to try another
-# set-up, e.g. VELMO_DEPTH_ENV="PULSE_LATENCY_MSEC=60" for a deeper server
-# queue.  VELMO_KEEP_WORK=1 keeps the recordings.
+# set-up.  VELMO_KEEP_WORK=1 keeps the recordings.
 set -euo pipefail
 export LC_ALL=C
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath "${1:-$repo/build/default}")"
 runs="${2:-3}"
+latencies="${3:-10 20 40}"
 sample="$build/app/velmo-sample" make_samples="$build/tools/velmo-make-samples"
 lag_tool="$build/tools/velmo-recording-lag"
+presses=20
 for tool in "$sample" "$make_samples" "$lag_tool"; do
   [ -x "$tool" ] || { echo "output_depth: $tool is not built" >&2; exit 1; }
 done
@@ -43,6 +54,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+probe="$work/press_latency"
+c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/press_latency.cpp" -o "$probe"
 sound_server_setup "$work"
 mkdir "$work/sounds"
 "$make_samples" "$work/sounds" >/dev/null
@@ -51,6 +64,7 @@ sox "$work/sounds/bgm1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/bgm1.raw
 # at the file's own rate: the server converts it as our mixer does.
 sox "$work/sounds/bgm1.wav" "$work/loop.wav" repeat 1 trim 0 $((seconds + 1))
 printf 'press Play BGM (BGM1.WAV)\nwait %d\nclose\n' $(((seconds + 1) * 1000)) >"$work/script.txt"
+sox "$work/sounds/sfx1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/sfx1.raw"
 sound_server_start
 
 # The server's queue for the one playing stream, in ms: its buffer plus the
@@ -68,15 +82,15 @@ median() { sort -n "$1" | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1)
 
 # Plays with PLAYER (ours or paplay) and prints one line of figures.
 measure() {
-  local player=$1 run=$2
-  local recording="$work/$player-$run.raw"
+  local player=$1 run=$2 ms=$3
+  local recording="$work/$player-$ms-$run.raw"
   record_start "$recording"
   if [ "$player" = ours ]; then
     # shellcheck disable=SC2086
     (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
-      "$sample" --headless --script "$work/script.txt" 2>"$work/stderr-$run") &
+      "$sample" --headless --latency-ms "$ms" --script "$work/script.txt" 2>"$work/stderr-$run") &
   else
-    paplay --latency-msec=40 "$work/loop.wav" &
+    paplay --latency-msec="$ms" "$work/loop.wav" &
   fi
   player_pid=$!
   sleep 1
@@ -93,14 +107,16 @@ measure() {
     --loop --seconds "$seconds" "$recording")"
   figures="$(head -n 1 <<<"$report")"
   queue="$(median "$work/queue")"
-  awk -v who="$player" -v run="$run" -v f="$figures" -v q="$queue" -v period="$period_ms" '
+  awk -v who="$player" -v run="$run" -v f="$figures" -v q="$queue" -v period="$(period_ms "$ms")" -v ms="$ms" \
+    -v runs="$work/runs" '
     function grab(re, skip, tail) { if (!match(f, re)) return "?"; return substr(f, RSTART + skip, RLENGTH - skip - tail) }
     BEGIN {
-      line = sprintf("run %d %-6s jumps %2s (largest %5s ms)  silent windows %3s  matched %5s %%  queue %5s ms", run, who,
+      line = sprintf("%3d ms run %d %-6s jumps %2s (largest %5s ms)  silent windows %3s  matched %5s %%  queue %5s ms", ms, run, who,
                      grab("[0-9]+ jumps", 0, 6), grab("largest [0-9.]+", 8, 0), grab("[0-9]+ silent", 0, 7),
                      grab("[(][0-9.]+ %", 1, 2), q)
-      if (who == "ours" && q != "?") line = line sprintf("  effect latency ~%.0f ms (at most ~%.0f)", q, q + period / 2)
+      if (who == "ours" && q != "?") line = line sprintf("  ~Q %.0f ms (at most ~%.0f)", q, q + period / 2)
       print line
+      print ms, who, grab("[0-9]+ jumps", 0, 6), grab("[0-9]+ silent", 0, 7) >>runs
     }'
   # Anything the program said (it should say nothing).
   [ "$player" != ours ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
@@ -116,18 +132,80 @@ start_load() {
   done
 }
 
-# The device period, as the SDL output asks for it.
-period_frames="$(sed -n 's/.*kPeriod = \([0-9]*\);.*/\1/p' "$repo/platform/audio/outputs/sdl_output.h")"
-period_ms="$(awk -v n="$period_frames" 'BEGIN { printf "%.1f", n * 1000 / 48000 }')"
-echo "output_depth: $runs runs of $seconds s, both cores loaded; velmo-sample period $period_ms ms${VELMO_DEPTH_ENV:+ ($VELMO_DEPTH_ENV)}"
+# The device period at a latency, in ms, as the SDL output chooses it
+# (SdlPeriodFor: the power of two of frames nearest a quarter of it).
+period_ms() {
+  awk -v ms="$1" 'BEGIN { q = int(48000 * ms / 4000); p = 64; while (p < 4096 && p * p * 2 < q * q) p *= 2; printf "%.1f", p * 1000 / 48000 }'
+}
+
+# Presses SFX 1 in velmo-sample, as a person would, and prints
+# press_latency's summary line (the per-press figures go to the log).
+press_latency() {
+  local ms=$1
+  local recording="$work/presses-$ms.raw" stamps="$work/stamps-$ms" times="$work/press-times-$ms"
+  rm -f "$work/fifo" "$work/script-fifo"
+  mkfifo "$work/fifo" "$work/script-fifo"
+  "$probe" record "$stamps" "$recording" <"$work/fifo" &
+  local probe_pid=$!
+  parec --latency-msec=5 -d "$SOUND_SINK.monitor" --raw --format=s16le --rate=48000 --channels=2 \
+    >"$work/fifo" 2>>"$sound_server_log" &
+  record_pid=$!
+  wait_until 5 recording_connected || { echo "output_depth: parec did not connect" >&2; return 1; }
+  pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
+  # shellcheck disable=SC2086
+  (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
+    "$sample" --headless --latency-ms "$ms" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms") &
+  player_pid=$!
+  exec 3>"$work/script-fifo"
+  sleep 1.5  # the window is up and the device open
+  : >"$times"
+  for _ in $(seq 1 "$presses"); do
+    echo "$(now_us)" >>"$times"
+    printf 'press SFX 1 (SFX1.WAV)\n' >&3
+    sleep "0.$((500 + RANDOM % 300))"
+  done
+  printf 'close\n' >&3
+  exec 3>&-
+  wait_until 10 dead "$player_pid" || stop_pid "$player_pid" 3
+  wait "$player_pid" 2>/dev/null || true
+  player_pid=""
+  sleep 0.3
+  record_stop
+  wait "$probe_pid" 2>/dev/null || true
+  "$probe" analyse "$stamps" "$recording" "$times" "$work/sfx1.raw" >"$work/press-report-$ms"
+  sed 's/^/      /' "$work/press-report-$ms" | grep -v '^      presses' | paste -sd' ' | fold -w 110 -s
+  tail -n 1 "$work/press-report-$ms"
+}
+
+echo "output_depth: $runs runs of $seconds s a latency, both cores loaded${VELMO_DEPTH_ENV:+ ($VELMO_DEPTH_ENV)}"
+echo "output_depth: load before: $(uptime | sed 's/.*load average/load average/')"
+: >"$work/runs"
+: >"$work/latency"
 start_load
-for run in $(seq 1 "$runs"); do
-  # Alternate who goes first, so that neither always meets the load fresh.
-  if [ $((run % 2)) -eq 1 ]; then
-    measure ours "$run"
-    measure paplay "$run"
-  else
-    measure paplay "$run"
-    measure ours "$run"
-  fi
+for ms in $latencies; do
+  echo "--- $ms ms (velmo-sample period $(period_ms "$ms") ms)"
+  for run in $(seq 1 "$runs"); do
+    # Alternate who goes first, so that neither always meets the load fresh.
+    if [ $((run % 2)) -eq 1 ]; then
+      measure ours "$run" "$ms"
+      measure paplay "$run" "$ms"
+    else
+      measure paplay "$run" "$ms"
+      measure ours "$run" "$ms"
+    fi
+  done
+  press_latency "$ms" >"$work/press-summary-$ms"
+  cat "$work/press-summary-$ms"
+  echo "$ms $(tail -n 1 "$work/press-summary-$ms")" >>"$work/latency"
+done
+echo "output_depth: load after: $(uptime | sed 's/.*load average/load average/')"
+
+# One line a latency: jumps and silent windows summed over the runs, and
+# the effect latency.
+echo
+echo "latency  ours: jumps  silent   paplay: jumps  silent   (sums of $runs runs)   effect heard after: median / max"
+for ms in $latencies; do
+  awk -v ms="$ms" -v lat="$(awk -v ms="$ms" '$1 == ms { print $7 " / " $9 " ms (" $5 " of " $3 " found)" }' "$work/latency")" '
+    $1 == ms { j[$2] += $3; s[$2] += $4 }
+    END { printf "%4d ms  %11d %7d   %13d %7d   %s\n", ms, j["ours"], s["ours"], j["paplay"], s["paplay"], lat }' "$work/runs"
 done

@@ -57,7 +57,8 @@ TEST(SampleCommandLine, HelpAndVersionExitWithZeroOnStandardOutput) {
 TEST(SampleCommandLine, AnythingElseIsAUsageErrorWithStatusTwo) {
   for (auto args : {std::vector<const char*>{"--bogus"}, {"file.wav"}, {"--script"}, {"--output"},
                     {"--output", "a.wav", "--null-audio"}, {"--script", ""}, {"--output", ""},
-                    {"--output-rate", "7999"}, {"--output-rate", "fast"}}) {
+                    {"--output-rate", "7999"}, {"--output-rate", "fast"}, {"--latency-ms", "4"},
+                    {"--latency-ms", "501"}, {"--latency-ms", "soon"}}) {
     std::vector<const char*> argv = {"velmo-sample"};
     argv.insert(argv.end(), args.begin(), args.end());
     const CommandLine c = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
@@ -89,6 +90,12 @@ TEST(SampleCommandLine, OutputsAndHeadlessAreHandedOnThroughTheEnvironment) {
   ApplyEnvironment(rate);
   EXPECT_STREQ(std::getenv("VELMO_OUTPUT_RATE"), "48000");
   ::unsetenv("VELMO_OUTPUT_RATE");
+
+  const CommandLine latency = Parse({"--latency-ms", "20"});
+  ASSERT_TRUE(latency.run) << latency.stderrText;
+  ApplyEnvironment(latency.options);
+  EXPECT_STREQ(std::getenv("VELMO_LATENCY_MS"), "20");
+  ::unsetenv("VELMO_LATENCY_MS");
 
   // Without either option the variable the user set stays in charge.
   ::setenv("VELMO_AUDIO_OUTPUT", "sdl", 1);

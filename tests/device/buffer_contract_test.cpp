@@ -285,6 +285,17 @@ TEST(AudioDeviceEntry, OutputChoiceComesFromTheEnvironment) {
   ::setenv("VELMO_OUTPUT_RATE", "22050", 1);
   EXPECT_TRUE(AudioOutputSubsystemPresent());
   ::unsetenv("VELMO_OUTPUT_RATE");
+  // Likewise a latency outside 5..500 ms, whichever output it would go to.
+  for (const char* ms : {"4", "501", "20ms", "-20", "99999999999"}) {
+    ::setenv("VELMO_LATENCY_MS", ms, 1);
+    EXPECT_FALSE(AudioOutputSubsystemPresent()) << ms;
+    device = CreateAudioDevice();
+    EXPECT_LT(device->Initialize(nullptr), 0) << ms;
+    device->Release();
+  }
+  ::setenv("VELMO_LATENCY_MS", "20", 1);
+  EXPECT_TRUE(AudioOutputSubsystemPresent());
+  ::unsetenv("VELMO_LATENCY_MS");
 
   // A capture file that cannot be created fails Initialize.
   ::setenv("VELMO_AUDIO_OUTPUT", "capture:/nonexistent-directory/out.wav", 1);

@@ -154,6 +154,36 @@ TEST_F(SdlOutputTest, PlaysThroughSdlAndReopensAfterRemoval) {
   EXPECT_EQ(device->Release(), 0u);
 }
 
+TEST_F(SdlOutputTest, AChosenLatencySetsTheServerQueueAndAPeriodThatFitsItSeveralTimes) {
+  // The queue must hold at least two periods at every latency allowed, or a
+  // single late mix empties it.
+  for (std::uint32_t ms = kMinLatencyMs; ms <= kMaxLatencyMs; ++ms) {
+    const std::uint32_t period = SdlPeriodFor(48000, ms);
+    EXPECT_EQ(period & (period - 1), 0u) << ms;  // a power of two
+    EXPECT_LE(2 * period * 1000, 48000u * ms) << ms;
+  }
+  EXPECT_EQ(SdlOutput::kPeriod, 512u);
+
+  // A latency asked for overrides PULSE_LATENCY_MSEC; the default keeps the
+  // user's.
+  ::setenv("PULSE_LATENCY_MSEC", "77", 1);
+  {
+    auto owned = std::make_unique<SdlOutput>(kSdlDefaultRate);
+    EXPECT_EQ(owned->PeriodFrames(), SdlOutput::kPeriod);
+    IDirectSound* device = CreateAudioDeviceWithOutput(std::move(owned));
+    ASSERT_EQ(device->Initialize(nullptr), DS_OK);
+    EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), "77");
+    EXPECT_EQ(device->Release(), 0u);
+  }
+  auto owned = std::make_unique<SdlOutput>(kSdlDefaultRate, 10);
+  EXPECT_EQ(owned->PeriodFrames(), 128u);
+  IDirectSound* device = CreateAudioDeviceWithOutput(std::move(owned));
+  ASSERT_EQ(device->Initialize(nullptr), DS_OK);
+  EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), "10");
+  EXPECT_EQ(device->Release(), 0u);
+  ::unsetenv("PULSE_LATENCY_MSEC");
+}
+
 TEST_F(SdlOutputTest, InitializeFailsWhenNoDeviceOpens) {
   // The disk driver writes to a file; pointing it at a directory that does
   // not exist makes the open fail, like a machine without a sound card.

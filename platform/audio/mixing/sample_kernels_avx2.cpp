@@ -1,6 +1,8 @@
 // The mixer's inner loops for processors with AVX2 and FMA; this file is
 // compiled with -mavx2 -mfma, and nothing in it runs unless the processor
 // has both (cpu_dispatch.cpp decides).
+#include <immintrin.h>
+
 #include <bit>
 #include <cstring>
 

@@ -23,16 +23,30 @@ bool ParseOutputChoice(const char* value, OutputChoice* choice) {
   return false;
 }
 
-bool ParseOutputRate(const char* value, std::uint32_t* rate) {
+namespace {
+
+// A whole decimal number from `low` to `high`, digits only; unset or empty
+// leaves `*out` as it is.
+bool ParseWholeNumber(const char* value, std::uint32_t low, std::uint32_t high, std::uint32_t* out) {
   if (value == nullptr || *value == '\0') return true;
-  std::uint32_t hz = 0;
+  std::uint32_t n = 0;
   for (const char* p = value; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || hz > kMaxOutputRate) return false;
-    hz = hz * 10 + static_cast<std::uint32_t>(*p - '0');
+    if (*p < '0' || *p > '9' || n > high) return false;
+    n = n * 10 + static_cast<std::uint32_t>(*p - '0');
   }
-  if (hz < kMinOutputRate || hz > kMaxOutputRate) return false;
-  *rate = hz;
+  if (n < low || n > high) return false;
+  *out = n;
   return true;
+}
+
+}  // namespace
+
+bool ParseOutputRate(const char* value, std::uint32_t* rate) {
+  return ParseWholeNumber(value, kMinOutputRate, kMaxOutputRate, rate);
+}
+
+bool ParseLatency(const char* value, std::uint32_t* ms) {
+  return ParseWholeNumber(value, kMinLatencyMs, kMaxLatencyMs, ms);
 }
 
 std::unique_ptr<AudioOutput> CreateSelectedOutput() {
@@ -40,10 +54,14 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return nullptr;
   const char* rate = std::getenv("VELMO_OUTPUT_RATE");
   std::uint32_t hz = 0;
+  // Only the sdl output has a queue to set, but a bad value is refused
+  // whichever output is chosen, as a bad rate is.
+  std::uint32_t latencyMs = 0;
+  if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return nullptr;
   switch (choice.kind) {
     case OutputKind::kSdl:
       hz = kSdlDefaultRate;
-      return ParseOutputRate(rate, &hz) ? CreateSdlOutput(hz) : nullptr;
+      return ParseOutputRate(rate, &hz) ? CreateSdlOutput(hz, latencyMs) : nullptr;
     case OutputKind::kNull:
       hz = kNullDefaultRate;
       return ParseOutputRate(rate, &hz) ? CreateNullOutput(hz) : nullptr;
@@ -57,8 +75,9 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
 bool SelectedOutputPresent() {
   OutputChoice choice;
   if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return false;
-  std::uint32_t rate = 0;
+  std::uint32_t rate = 0, latencyMs = 0;
   if (!ParseOutputRate(std::getenv("VELMO_OUTPUT_RATE"), &rate)) return false;
+  if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return false;
   return choice.kind != OutputKind::kSdl || SdlAudioPresent();
 }
 

@@ -30,8 +30,17 @@ bool ParseOutputRate(const char* value, std::uint32_t* rate);
 constexpr std::uint32_t kMinOutputRate = 8000;
 constexpr std::uint32_t kMaxOutputRate = 192000;
 
-// The output the environment names, at the rate VELMO_OUTPUT_RATE asks for,
-// not yet opened; null when either variable's value is not one of the above.
+// Parses a value of VELMO_LATENCY_MS, the queue the sdl output asks the
+// sound server to keep: unset or empty leaves `*ms` as it is (the output's
+// default); otherwise a whole number of milliseconds from 5 to 500.
+// Returns false for anything else.
+bool ParseLatency(const char* value, std::uint32_t* ms);
+constexpr std::uint32_t kMinLatencyMs = 5;
+constexpr std::uint32_t kMaxLatencyMs = 500;
+
+// The output the environment names, at the rate VELMO_OUTPUT_RATE asks for
+// (and for sdl, with the latency VELMO_LATENCY_MS asks for), not yet
+// opened; null when any of the variables' values is not one of the above.
 std::unique_ptr<AudioOutput> CreateSelectedOutput();
 
 // Whether the output the environment names can be brought up at all: for
@@ -44,7 +53,8 @@ bool SelectedOutputPresent();
 constexpr std::uint32_t kSdlDefaultRate = 48000;      // what is asked of SDL
 constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate);
+// `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0);
 std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate);
 std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate = kCaptureDefaultRate);
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/sound_library_quiet.h"
@@ -29,7 +30,7 @@ bool SdlOutput::OpenDevice() {
   wanted.freq = static_cast<int>(rate_);
   wanted.format = AUDIO_F32SYS;
   wanted.channels = 2;
-  wanted.samples = kPeriod;
+  wanted.samples = static_cast<std::uint16_t>(period_);
   wanted.callback = &SdlOutput::Callback;
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
@@ -53,7 +54,7 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
   QuietSystemSoundLibraries();
   // Read by libpulse at every stream connection, reopenings included.
-  ::setenv("PULSE_LATENCY_MSEC", kServerQueueMs, /*overwrite=*/0);
+  ::setenv("PULSE_LATENCY_MSEC", std::to_string(latencyMs_).c_str(), /*overwrite=*/latencyChosen_ ? 1 : 0);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   subsystemUp_ = true;
   source_ = &source;
@@ -109,7 +110,9 @@ void SdlOutput::Close() {
   subsystemUp_ = false;
 }
 
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate) { return std::make_unique<SdlOutput>(rate); }
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate, std::uint32_t latencyMs) {
+  return std::make_unique<SdlOutput>(rate, latencyMs);
+}
 
 // Starting SDL's audio subsystem loads and probes the system's sound
 // libraries, which takes milliseconds; the answer is kept for the process.

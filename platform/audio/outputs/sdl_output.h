@@ -11,21 +11,33 @@
 
 namespace velmo {
 
+// The sdl output's period for a latency: the power of two of frames nearest
+// to a quarter of it, from 64 to 4096 frames.
+constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs) {
+  const std::uint64_t quarter = static_cast<std::uint64_t>(rate) * latencyMs / 4000;
+  std::uint32_t period = 64;
+  // Up while the next power of two is nearer (by ratio) than this one.
+  while (period < 4096 && static_cast<std::uint64_t>(period) * period * 2 < quarter * quarter) period *= 2;
+  return period;
+}
+
 // Opens SDL's default audio device at the rate asked for (48000 Hz unless
-// told otherwise), float stereo, 512-frame periods (about 10.7 ms at
-// 48 kHz), and mixes in SDL's audio callback.  SDL converts
-// if the hardware wants something else; the mixer's rate never changes.
+// told otherwise), float stereo, and mixes in SDL's audio callback.  SDL
+// converts if the hardware wants something else; the mixer's rate never
+// changes.
 //
-// The period sets how often the mixer runs and so how soon a new sound can
-// start; it is not what keeps the sound whole on a busy machine.  SDL's
-// PulseAudio driver asks the server for a queue of a single period, so a
-// mixer that runs a few milliseconds late leaves the server without samples
-// (paplay --latency-msec=10 breaks up the same way).  The output therefore
-// asks PulseAudio (and PipeWire's PulseAudio server) for a 40 ms queue, the
-// buffering of paplay --latency-msec=40, through libpulse's
-// PULSE_LATENCY_MSEC, which rules over what SDL requests; a value the user
-// has set is kept.  Measured through a PulseAudio server, the queue then
-// holds 30 to 40 ms, and a sound started now is heard about that much later.
+// The latency (VELMO_LATENCY_MS, velmo-sample's --latency-ms) is the queue
+// the output asks the sound server to keep: a new sound is heard about that
+// much later.  SDL's PulseAudio driver on its own asks the server for a
+// queue of a single period, so a mixer that runs a few milliseconds late
+// leaves the server without samples (paplay --latency-msec=10 breaks up the
+// same way).  The output therefore asks PulseAudio (and PipeWire's
+// PulseAudio server) for the whole latency through libpulse's
+// PULSE_LATENCY_MSEC, which rules over what SDL requests, and mixes in
+// periods of about a quarter of it (a power of two of frames, as SDL wants),
+// so that the queue holds several periods and one mixed late is covered.
+// A latency set explicitly also sets PULSE_LATENCY_MSEC; with the default,
+// a PULSE_LATENCY_MSEC the user has set is kept.
 //
 // SDL reports a removed device with an event, but the library owns no event
 // loop (the program's toolkit has its own).  Instead a watcher thread asks
@@ -36,13 +48,21 @@ namespace velmo {
 // the watcher, so SDL's device calls never race each other.
 class SdlOutput final : public AudioOutput {
  public:
-  static constexpr std::uint32_t kPeriod = 512;
-  static constexpr const char* kServerQueueMs = "40";
+  static constexpr std::uint32_t kDefaultLatencyMs = 40;
 
-  explicit SdlOutput(std::uint32_t rate) : rate_(rate) {}
+  // The period at 48000 Hz and the default latency (512 frames, 10.7 ms).
+  static constexpr std::uint32_t kPeriod = SdlPeriodFor(48000, kDefaultLatencyMs);
+
+  // `latencyMs` 0 takes the default, without overriding PULSE_LATENCY_MSEC.
+  explicit SdlOutput(std::uint32_t rate, std::uint32_t latencyMs = 0)
+      : rate_(rate),
+        latencyMs_(latencyMs != 0 ? latencyMs : kDefaultLatencyMs),
+        latencyChosen_(latencyMs != 0),
+        period_(SdlPeriodFor(rate, latencyMs_)) {}
   ~SdlOutput() override;
   std::uint32_t SampleRate() const override { return rate_; }
-  std::uint32_t PeriodFrames() const override { return kPeriod; }
+  std::uint32_t PeriodFrames() const override { return period_; }
+  std::uint32_t LatencyMs() const { return latencyMs_; }
   bool Open(MixSource& source, OutputEvents& events) override;
   void Close() override;
 
@@ -59,6 +79,9 @@ class SdlOutput final : public AudioOutput {
   void Watch();
 
   const std::uint32_t rate_;
+  const std::uint32_t latencyMs_;
+  const bool latencyChosen_;
+  const std::uint32_t period_;
   MixSource* source_ = nullptr;
   OutputEvents* events_ = nullptr;
   std::uint32_t device_ = 0;
