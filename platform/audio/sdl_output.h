@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -34,10 +35,24 @@ namespace velmo {
 // lost, and tries every 250 ms to open the default output again, telling the
 // device once one opens.  All opening and closing after Open happens on
 // the watcher, so SDL's device calls never race each other.
+//
+// SDL's PipeWire driver (SDL 2.26) never reports a device removed: when the
+// server goes away its device stays "playing" and simply stops calling back.
+// So the watcher also counts the audio callback's runs, and takes an open
+// device whose callback has not run for kStallLimit as lost, the same way
+// (OutputStalled).  Half a second is far beyond any late wake-up of a
+// running stream (the callback runs every 10.7 ms) and leaves room, within
+// a second of a server's return, for the reopening attempts.
+//
+// A change of the default output needs nothing here: SDL opens the default
+// device without naming a sink, and both PulseAudio (16) and PipeWire's
+// session manager (wireplumber 0.4) move such a stream to the new default
+// by themselves, without a gap the mixer would notice.
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kPeriod = 512;
   static constexpr const char* kServerQueueMs = "40";
+  static constexpr std::chrono::milliseconds kStallLimit{500};
 
   explicit SdlOutput(std::uint32_t rate) : rate_(rate) {}
   ~SdlOutput() override;
@@ -57,6 +72,7 @@ class SdlOutput final : public AudioOutput {
   bool OpenDevice();
   void CloseDevice();
   void Watch();
+  bool OutputStalled();
 
   const std::uint32_t rate_;
   MixSource* source_ = nullptr;
@@ -65,6 +81,14 @@ class SdlOutput final : public AudioOutput {
   bool subsystemUp_ = false;
   std::atomic<bool> deviceOpen_{false};
   std::atomic<bool> simulateRemoval_{false};
+  // Runs of the audio callback.  Only the count matters, and the callback
+  // publishes nothing through it, so relaxed ordering on both sides.
+  std::atomic<std::uint64_t> callbacks_{0};
+  // The watcher's view of the count: the last one it saw and when it last
+  // moved (or the device opened).  Written by whoever opens the device,
+  // which is the watcher after Open has started it.
+  std::uint64_t seenCallbacks_ = 0;
+  std::chrono::steady_clock::time_point lastProgress_{};
   std::thread watcher_;
   std::mutex mutex_;
   std::condition_variable wake_;
