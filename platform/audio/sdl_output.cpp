@@ -39,7 +39,7 @@ bool SdlOutput::OpenDevice() {
   const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
-  seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
+  callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
   lastProgress_ = std::chrono::steady_clock::now();
   deviceOpen_.store(true, std::memory_order_release);
   SDL_PauseAudioDevice(device_, 0);
@@ -97,11 +97,16 @@ void SdlOutput::Watch() {
   SDL_TLSCleanup();
 }
 
-// Whether the open device has stopped calling back: its callback has not
-// run for kStallLimit.  Called by the watcher only.
+// Whether the open device has stopped calling back: its callback ran since
+// the device opened and then not for kStallLimit.  A device that has not
+// started yet is waited for, not reopened: PipeWire connects a stream before
+// its session manager links it to a sink (after a restart, or while there is
+// no sink at all), and reopening it would only report the buffers lost again
+// and again.  Called by the watcher only.
 bool SdlOutput::OutputStalled() {
   const auto now = std::chrono::steady_clock::now();
   const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
+  if (count == callbacksAtOpen_) return false;
   if (count != seenCallbacks_) {
     seenCallbacks_ = count;
     lastProgress_ = now;

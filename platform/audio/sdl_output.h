@@ -39,10 +39,10 @@ namespace velmo {
 // SDL's PipeWire driver (SDL 2.26) never reports a device removed: when the
 // server goes away its device stays "playing" and simply stops calling back.
 // So the watcher also counts the audio callback's runs, and takes an open
-// device whose callback has not run for kStallLimit as lost, the same way
-// (OutputStalled).  Half a second is far beyond any late wake-up of a
-// running stream (the callback runs every 10.7 ms) and leaves room, within
-// a second of a server's return, for the reopening attempts.
+// device whose callback ran and then has not run for kStallLimit as lost,
+// the same way (OutputStalled).  Half a second is far beyond any late
+// wake-up of a running stream (the callback runs every 10.7 ms) and leaves
+// room, within a second of a server's return, for the reopening attempts.
 //
 // A change of the default output needs nothing here: SDL opens the default
 // device without naming a sink, and both PulseAudio (16) and PipeWire's
@@ -84,9 +84,10 @@ class SdlOutput final : public AudioOutput {
   // Runs of the audio callback.  Only the count matters, and the callback
   // publishes nothing through it, so relaxed ordering on both sides.
   std::atomic<std::uint64_t> callbacks_{0};
-  // The watcher's view of the count: the last one it saw and when it last
-  // moved (or the device opened).  Written by whoever opens the device,
-  // which is the watcher after Open has started it.
+  // The watcher's view of the count: what it was when the device opened,
+  // the last one seen and when it last moved.  Written by whoever opens the
+  // device, which is the watcher after Open has started it.
+  std::uint64_t callbacksAtOpen_ = 0;
   std::uint64_t seenCallbacks_ = 0;
   std::chrono::steady_clock::time_point lastProgress_{};
   std::thread watcher_;
