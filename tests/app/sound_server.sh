@@ -83,21 +83,30 @@ sound_server_setup() {
 server_answers() { pactl info >/dev/null 2>&1; }
 
 sound_server_start() {
+  # The server is set up by a startup script, the default sink (and the
+  # default source, which keeps the recordings where they are when the
+  # default sink changes) before the protocol module lets clients in: a
+  # client that connected between the server's start and a later
+  # set-default-sink would land on the other sink and be moved, as no
+  # desktop's server (which restores its default at start) would do.
+  local script="${sound_server_log%/*}/startup.pa"
+  cat >"$script" <<EOF
+load-module module-null-sink sink_name=$SOUND_SINK rate=48000
+load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000
+set-default-sink ${1:-$SOUND_SINK}
+set-default-source $SOUND_SINK.monitor
+load-module module-native-protocol-unix
+EOF
   # In the foreground of its own background job, so that $! is the server.
   # It warns that it runs as root, which is harmless here.
-  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
-    --load="module-null-sink sink_name=$SOUND_SINK rate=48000" \
-    --load="module-null-sink sink_name=$SOUND_SINK2 rate=48000" \
-    --load="module-native-protocol-unix" >>"$sound_server_log" 2>&1 &
+  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --file="$script" \
+    >>"$sound_server_log" 2>&1 &
   server_pid=$!
   if ! wait_until 10 server_answers; then
     echo "FAIL: the sound server did not answer within 10 s; its log:" >&2
     cat "$sound_server_log" >&2
     return 1
   fi
-  set_default_sink "${1:-$SOUND_SINK}"
-  # Keeps the recordings where they are when the default sink changes.
-  pactl set-default-source "$SOUND_SINK.monitor"
 }
 
 sound_server_kill() {
