@@ -1,28 +1,34 @@
 # A PulseAudio server of our own, for the sound-server test and the output
 # depth measurement.  Source this file; it defines functions only.
 #
-# The server runs in user mode in a private runtime folder, with one null
-# sink at 48000 Hz whose monitor parec records.  Every process is started in
+# The server runs in user mode in a private runtime folder, with two null
+# sinks at 48000 Hz whose monitors parec records; the first is the default
+# output, the second is there for a test to switch the default output to.  Every process is started in
 # the background, remembered by its process id and stopped by it; every wait
 # is bounded.  sound_server_cleanup stops whatever is still running: call it
 # from an EXIT trap.
 #
 #   sound_server_setup WORK   runtime folder and home under WORK; exports the
 #                             environment the clients need
-#   sound_server_start        starts the server, waits until it answers
+#   sound_server_start [SINK] starts the server, waits until it answers and
+#                             makes SINK (the first sink unless told) the default
 #   sound_server_kill         kills it at once (SIGKILL), as a crash would
 #   sound_server_stop         stops it (SIGTERM, then SIGKILL)
-#   record_start FILE         starts parec on the sink's monitor into FILE and
-#                             waits until samples arrive
-#   record_stop               stops parec
+#   record_start FILE [SINK]  starts parec on the monitor of SINK (the first
+#                             sink unless told) into FILE and waits until
+#                             samples arrive; several may record at once
+#   record_stop               stops every parec
+#   set_default_sink SINK     makes SINK the default output
+#   default_sink              prints the server's default output
 #   stop_pid PID [SECONDS]    SIGTERM, a bounded wait, then SIGKILL
 #   wait_until SECONDS CMD... runs CMD every 20 ms until it succeeds; false
 #                             when SECONDS pass first
 #   now_us                    the time of day in microseconds
 
 SOUND_SINK=velmo_test
+SOUND_SINK2=velmo_test2
 server_pid=""
-record_pid=""
+record_pids=()
 sound_server_log=""
 
 # The time now, in microseconds.
@@ -77,18 +83,30 @@ sound_server_setup() {
 server_answers() { pactl info >/dev/null 2>&1; }
 
 sound_server_start() {
+  # The server is set up by a startup script, the default sink (and the
+  # default source, which keeps the recordings where they are when the
+  # default sink changes) before the protocol module lets clients in: a
+  # client that connected between the server's start and a later
+  # set-default-sink would land on the other sink and be moved, as no
+  # desktop's server (which restores its default at start) would do.
+  local script="${sound_server_log%/*}/startup.pa"
+  cat >"$script" <<EOF
+load-module module-null-sink sink_name=$SOUND_SINK rate=48000
+load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000
+set-default-sink ${1:-$SOUND_SINK}
+set-default-source $SOUND_SINK.monitor
+load-module module-native-protocol-unix
+EOF
   # In the foreground of its own background job, so that $! is the server.
   # It warns that it runs as root, which is harmless here.
-  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
-    --load="module-null-sink sink_name=$SOUND_SINK rate=48000" \
-    --load="module-native-protocol-unix" >>"$sound_server_log" 2>&1 &
+  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --file="$script" \
+    >>"$sound_server_log" 2>&1 &
   server_pid=$!
   if ! wait_until 10 server_answers; then
     echo "FAIL: the sound server did not answer within 10 s; its log:" >&2
     cat "$sound_server_log" >&2
     return 1
   fi
-  pactl set-default-sink "$SOUND_SINK"
 }
 
 sound_server_kill() {
@@ -106,29 +124,45 @@ sound_server_stop() {
   server_pid=""
 }
 
-recording_connected() { pactl list source-outputs short 2>/dev/null | grep -q .; }
+# One source output per running parec.
+recording_connected() { [ "$(pactl list source-outputs short 2>/dev/null | grep -c .)" -ge "${#record_pids[@]}" ]; }
 recording_flows() { [ -s "$record_file" ]; }
 
 # parec asks for a short latency.  The null sink, idle since it was loaded,
 # sleeps in blocks of up to two seconds and takes a new latency only when
 # it wakes, so a freshly started server would neither record nor play for
 # up to two seconds: suspending and resuming it makes it take the
-# recording's latency at once.  Returns when samples arrive.
+# recording's latency at once.
+wake_sink() { pactl suspend-sink "$1" 1 && pactl suspend-sink "$1" 0; }
+
+# Every recording stays on the monitor it was given.  A recording that names
+# the default source would otherwise be taken for one that wants whatever
+# the default is, and moved along when the default sink changes: PulseAudio
+# is kept from that by a default source set explicitly (sound_server_start),
+# PipeWire's session manager by node.dont-reconnect, a stream property that
+# pipewire-pulse hands on and PulseAudio ignores.  Returns when samples
+# arrive.
+record_latency_ms=10
 record_file=""
 record_start() {
   record_file=$1
-  parec --latency-msec=10 -d "$SOUND_SINK.monitor" --raw --format=s16le --rate=48000 --channels=2 \
+  local sink=${2:-$SOUND_SINK}
+  parec --latency-msec="$record_latency_ms" --property=node.dont-reconnect=true -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=2 \
     >"$record_file" 2>>"$sound_server_log" &
-  record_pid=$!
+  record_pids+=($!)
   wait_until 5 recording_connected || { echo "FAIL: parec did not connect to the sound server" >&2; return 1; }
-  pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
-  wait_until 3 recording_flows || { echo "FAIL: the sink's monitor delivers nothing" >&2; return 1; }
+  wake_sink "$sink"
+  wait_until 3 recording_flows || { echo "FAIL: the monitor of $sink delivers nothing" >&2; return 1; }
 }
 
 record_stop() {
-  stop_pid "$record_pid" 3
-  record_pid=""
+  local pid
+  for pid in "${record_pids[@]}"; do stop_pid "$pid" 3; done
+  record_pids=()
 }
+
+set_default_sink() { pactl set-default-sink "$1"; }
+default_sink() { pactl get-default-sink 2>/dev/null; }
 
 sound_server_cleanup() {
   record_stop

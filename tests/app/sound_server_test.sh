@@ -1,52 +1,92 @@
 #!/usr/bin/env bash
 # The program through a real sound server: velmo-sample --headless with the
-# default output (SDL2, here on its PulseAudio driver) plays into a PulseAudio
-# server of the test's own, whose sink's monitor parec records.
-#   sound_server_test.sh VELMO_SAMPLE VELMO_MAKE_SAMPLES VELMO_RECORDING_LAG
+# default output (SDL2) plays into a server of the test's own, whose sinks'
+# monitors parec records.
+#   sound_server_test.sh VELMO_SAMPLE VELMO_MAKE_SAMPLES VELMO_RECORDING_LAG [SERVER [DRIVER...]]
+# SERVER is pulseaudio (the default: sound_server.sh) or pipewire
+# (pipewire_server.sh: pipewire, wireplumber and pipewire-pulse).  The whole
+# run is made once per SDL audio driver named (SDL_AUDIODRIVER): pulseaudio
+# unless told; on PipeWire, pulseaudio and pipewire.
 #
 # 1. Twenty seconds of music with three effects over it: the music must be
-#    in the recording (most short windows line up with the file) and each
-#    effect must be found where it was started.
-# 2. The server is killed while the music plays and started again: the music
-#    must be back within a second of the server answering, and the program
-#    must end with status 0.
-# Continuity (lag jumps, silent windows) is printed, not asserted: this
-# machine's scheduling is too noisy for that.  bench/output_depth.sh measures
-# it against paplay.
+#    in the recording of the default sink (most short windows line up with
+#    the file) and each effect must be found where it was started.
+# 2. The second sink is made the default output while the music plays, as a
+#    desktop does when headphones are plugged in: the music must be on the
+#    second sink within a second.
+# 3. The server is killed while the music plays and started again: the music
+#    must be back (on the default the user chose) within a second of the
+#    server answering, and the program must end with status 0.
+# Every check of the recordings runs and prints its figures, failing or not;
+# the test fails at the end if any failed.  Continuity (lag jumps, silent
+# windows) is printed, not asserted: this machine's scheduling is too noisy
+# for that.  bench/output_depth.sh measures it against paplay.
 set -euo pipefail
 export LC_ALL=C
 sample="$(realpath "$1")" make_samples="$(realpath "$2")" lag_tool="$(realpath "$3")"
+server=${4:-pulseaudio}
+shift $(( $# < 4 ? $# : 4 ))
+drivers=("$@")
 here="$(cd "$(dirname "$0")" && pwd)"
-# shellcheck source=sound_server.sh
-source "$here/sound_server.sh"
+case "$server" in
+  pulseaudio)
+    # shellcheck source=sound_server.sh
+    source "$here/sound_server.sh"
+    [ ${#drivers[@]} -gt 0 ] || drivers=(pulseaudio) ;;
+  pipewire)
+    # shellcheck source=pipewire_server.sh
+    source "$here/pipewire_server.sh"
+    [ ${#drivers[@]} -gt 0 ] || drivers=(pulseaudio pipewire) ;;
+  *) echo "usage: $0 VELMO_SAMPLE VELMO_MAKE_SAMPLES VELMO_RECORDING_LAG [pulseaudio|pipewire [DRIVER...]]" >&2; exit 2 ;;
+esac
 
 work="$(mktemp -d)"
 program_pid=""
 cleanup() {
   stop_pid "$program_pid" 3
+  program_pid=""
   sound_server_cleanup
+}
+on_exit() {
+  cleanup
   if [ -n "${VELMO_KEEP_WORK:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
-trap cleanup EXIT
+trap on_exit EXIT
 trap 'exit 1' INT TERM
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { echo "FAIL [$server, SDL $driver]: $*" >&2; exit 1; }
+# A check of the recordings that fails: reported, and the other checks still
+# run (every figure is printed); the test fails at the end.
+failures=0
+problem() { echo "FAIL [$server, SDL $driver]: $*" >&2; failures=$((failures + 1)); }
 
 # Thresholds.  A window is 20 ms; "most windows" is four in five, which
 # leaves room for the windows the effects cover and for the odd dropout.
-min_matched_percent=80
-min_effect_correlation=0.8
+# SDL 2.26's PipeWire driver has no queue of its own to ride out a late
+# wake-up: it hands the server one 512-frame period per graph cycle, and on
+# this shared machine it loses a period now and then (tens of times in 20 s
+# when the machine is busy), each loss leaving a window or two unmatched and
+# an effect that it falls into less alike.  Through it, presence is "more
+# than half the windows", which a silent or wrong output still fails.
+thresholds() {
+  if [ "$driver" = pipewire ]; then
+    min_matched_percent=50 min_effect_correlation=0.5
+  else
+    min_matched_percent=80 min_effect_correlation=0.8
+  fi
+}
 max_effect_offset=0.25   # seconds between where an effect was started (in the music's time) and where it sounds
+max_follow=1.0           # seconds from the new default sink to the music on it
 max_recovery=1.0         # seconds from the restarted server to the music
 
-sound_server_setup "$work"
 mkdir "$work/sounds"
 "$make_samples" "$work/sounds" >/dev/null
 for name in bgm1 sfx1 sfx2 sfx3; do
   sox "$work/sounds/$name.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/$name.raw"
 done
 
-# Music from the start; an effect 4, 9 and 14 s in; the server is killed at
-# about 22 s and the script closes the window at 26 s.
+# Music from the start; an effect 4, 9 and 14 s in; the second sink becomes
+# the default at about 22 s, the server is killed at about 25 s and the
+# script closes the window at 29 s.
 cat >"$work/script.txt" <<'SCRIPT'
 press Play BGM (BGM1.WAV)
 wait 4000
@@ -55,77 +95,135 @@ wait 5000
 press SFX2 (SFX2.WAV)
 wait 5000
 press SFX3 (SFX3.WAV)
-wait 12000
+wait 15000
 close
 SCRIPT
 effects=(--effect "sfx1=$work/sfx1.raw@4" --effect "sfx2=$work/sfx2.raw@9" --effect "sfx3=$work/sfx3.raw@14")
 
-sound_server_start || exit 1
-record_start "$work/before.raw" || exit 1
-
-started=$(now_us)
-(cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio \
-  "$sample" --headless --script "$work/script.txt" >"$work/stdout" 2>"$work/stderr") &
-program_pid=$!
-
-# Kill the server 22 s after the start, while the music plays.
-if wait_until "$(awk -v s="$started" -v now="$(now_us)" 'BEGIN { print 22 - (now - s) / 1e6 }')" dead "$program_pid"; then
-  fail "the program ended before the server was killed: $(cat "$work/stderr")"
-fi
-sound_server_kill
-wait_until 3 dead "$record_pid" || true
-record_stop
-sleep 0.5  # the server stays away long enough for the program to notice
-
-sound_server_start || exit 1
-ready=$(now_us)
-record_start "$work/after.raw" || exit 1
-# The recording holds samples up to about now.
-anchor=$(now_us)
-anchor_bytes=$(stat -c %s "$work/after.raw")
-
-wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
-set +e
-wait "$program_pid"
-status=$?
-set -e
-program_pid=""
-record_stop
-sound_server_stop
-
-[ "$status" -eq 0 ] || fail "exit status $status; stderr: $(cat "$work/stderr")"
-[ ! -s "$work/stderr" ] || fail "unexpected messages: $(cat "$work/stderr")"
-
-# The stream plays 40 dB down on the left (its pan), so the music is followed
-# on the right channel, where it plays at full level.
-before="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 20 "${effects[@]}" "$work/before.raw")"
-echo "before the restart: $before"
 field() { sed -n "s/.*$1.*/\\1/p" <<<"$2" | head -n 1; }
-windows="$(field '; \([0-9]*\) windows of' "$before")"
-matched="$(field '(\([0-9.]*\) % matched)' "$before")"
-[ -n "$windows" ] || fail "no music in the recording before the restart"
-[ "$windows" -ge 990 ] || fail "only $windows windows of music before the restart (20 s is 1000)"
-awk -v m="$matched" -v min="$min_matched_percent" 'BEGIN { exit !(m >= min) }' ||
-  fail "only $matched % of the windows before the restart match the music"
-for name in sfx1 sfx2 sfx3; do
-  line="$(grep "^effect $name:" <<<"$before")"
-  expected="$(field 'expected at \([0-9.]*\) s' "$line")"
-  found="$(field 'found at \([0-9.]*\) s' "$line")"
-  correlation="$(field 'correlation \([-0-9.]*\)' "$line")"
-  awk -v c="$correlation" -v min="$min_effect_correlation" -v e="$expected" -v f="$found" -v d="$max_effect_offset" \
-    'BEGIN { exit !(c >= min && f - e <= d && e - f <= d) }' || fail "$name is not in the recording: $line"
-done
+at_least() { awk -v v="$1" -v min="$2" 'BEGIN { exit !(v != "" && v >= min) }'; }
+# Waits until SECONDS after START (microseconds); false if the program ends first.
+program_runs_until() {
+  ! wait_until "$(awk -v t="$1" -v s="$2" -v now="$(now_us)" 'BEGIN { print t - (now - s) / 1e6 }')" dead "$program_pid"
+}
+# Sets arrival to the music's first sound in a recording, in seconds of the
+# recording, and prints the lag tool's line; empty (and a problem) unless
+# there is music and most windows match it.
+arrival=""
+music_arrival() {
+  local label=$1 recording=$2 result matched
+  result="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 2 "$recording")"
+  echo "$label: $result"
+  arrival="$(field 'first sound at \([0-9.]*\) s' "$result")"
+  [ -n "$arrival" ] || { problem "no music $label"; return 0; }
+  matched="$(field '(\([0-9.]*\) % matched)' "$result")"
+  at_least "$matched" "$min_matched_percent" || { problem "only $matched % of the windows $label match the music"; arrival=""; }
+}
 
-after="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 2 "$work/after.raw")"
-echo "after the restart: $after"
-first="$(field 'first sound at \([0-9.]*\) s' "$after")"
-[ -n "$first" ] || fail "no music after the restart"
-matched="$(field '(\([0-9.]*\) % matched)' "$after")"
-awk -v m="$matched" -v min="$min_matched_percent" 'BEGIN { exit !(m >= min) }' ||
-  fail "only $matched % of the windows after the restart match the music"
-recovery="$(awk -v a="$anchor" -v b="$anchor_bytes" -v r="$ready" -v f="$first" \
-  'BEGIN { printf "%.3f", (a - r) / 1e6 - b / 192000 + f }')"
-echo "the music came back $recovery s after the restarted server answered"
-awk -v t="$recovery" -v max="$max_recovery" 'BEGIN { exit !(t <= max) }' ||
-  fail "the music took $recovery s to come back after the restart (at most $max_recovery s)"
-echo "sound server: all checks passed"
+run() {
+  thresholds
+  local run_work="$work/$driver"
+  mkdir "$run_work"
+  sound_server_setup "$run_work" || exit 1
+  sound_server_start || exit 1
+  record_start "$run_work/before.raw" "$SOUND_SINK" || exit 1
+  record_start "$run_work/switch.raw" "$SOUND_SINK2" || exit 1
+
+  local started
+  started=$(now_us)
+  (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER="$driver" \
+    "$sample" --headless --script "$work/script.txt" >"$run_work/stdout" 2>"$run_work/stderr") &
+  program_pid=$!
+
+  # The second sink becomes the default 22 s after the start.  The recording
+  # of its monitor holds samples up to about the moment of the switch.
+  program_runs_until 22 "$started" || fail "the program ended before the default sink changed: $(cat "$run_work/stderr")"
+  local switch_bytes left_bytes
+  switch_bytes=$(stat -c %s "$run_work/switch.raw")
+  left_bytes=$(stat -c %s "$run_work/before.raw")
+  set_default_sink "$SOUND_SINK2"
+
+  # The server is killed 25 s after the start, while the music plays.
+  program_runs_until 25 "$started" || fail "the program ended before the server was killed: $(cat "$run_work/stderr")"
+  sound_server_kill
+  record_stop
+  sleep 0.5  # the server stays away long enough for the program to notice
+
+  # It comes back with the default the user chose.
+  sound_server_start "$SOUND_SINK2" || exit 1
+  local ready anchor anchor_bytes
+  ready=$(now_us)
+  record_start "$run_work/after.raw" "$SOUND_SINK2" || exit 1
+  anchor=$(now_us)
+  anchor_bytes=$(stat -c %s "$run_work/after.raw")
+
+  wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
+  local status
+  set +e
+  wait "$program_pid"
+  status=$?
+  set -e
+  program_pid=""
+  cleanup
+
+  [ "$status" -eq 0 ] || fail "exit status $status; stderr: $(cat "$run_work/stderr")"
+  [ ! -s "$run_work/stderr" ] || fail "unexpected messages: $(cat "$run_work/stderr")"
+
+  # The stream plays 40 dB down on the left (its pan), so the music is
+  # followed on the right channel, where it plays at full level.
+  local before windows matched name line expected found correlation
+  before="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 20 "${effects[@]}" "$run_work/before.raw")"
+  echo "before the switch: $before"
+  windows="$(field '; \([0-9]*\) windows of' "$before")"
+  matched="$(field '(\([0-9.]*\) % matched)' "$before")"
+  if [ -z "$windows" ]; then
+    problem "no music in the recording of the default sink"
+  else
+    [ "$windows" -ge 990 ] || problem "only $windows windows of music before the switch (20 s is 1000)"
+    at_least "$matched" "$min_matched_percent" || problem "only $matched % of the windows before the switch match the music"
+  fi
+  for name in sfx1 sfx2 sfx3; do
+    line="$(grep "^effect $name:" <<<"$before")"
+    expected="$(field 'expected at \([0-9.]*\) s' "$line")"
+    found="$(field 'found at \([0-9.]*\) s' "$line")"
+    correlation="$(field 'correlation \([-0-9.]*\)' "$line")"
+    awk -v c="$correlation" -v min="$min_effect_correlation" -v e="$expected" -v f="$found" -v d="$max_effect_offset" \
+      'BEGIN { exit !(c >= min && f - e <= d && e - f <= d) }' || problem "$name is not in the recording: $line"
+  done
+
+  local follow recovery
+  music_arrival "on the new default sink" "$run_work/switch.raw"
+  if [ -n "$arrival" ]; then
+    follow="$(awk -v b="$switch_bytes" -v f="$arrival" 'BEGIN { printf "%.3f", f - b / 192000 }')"
+    echo "the music was on the new default sink $follow s after the switch"
+    at_least "$follow" -0.05 || problem "the music played on $SOUND_SINK2 $follow s before it became the default"
+    at_least "$max_follow" "$follow" ||
+      problem "the music took $follow s to follow the new default sink (at most $max_follow s)"
+  fi
+
+  # Followed, not doubled: the first sink is silent from a second after the
+  # switch until the server was killed.
+  local rest
+  rest="$(sox -t raw -e signed -b 16 -c 2 -r 48000 "$run_work/before.raw" -n \
+    trim "$(awk -v b="$left_bytes" -v d="$max_follow" 'BEGIN { print b / 192000 + d }')" stat 2>&1 |
+    sed -n 's/^RMS *amplitude: *//p')"
+  echo "the first sink's level from ${max_follow} s after the switch: RMS $rest"
+  awk -v r="$rest" 'BEGIN { exit !(r != "" && r < 1e-3) }' ||
+    problem "the music still plays on $SOUND_SINK after the switch (RMS $rest)"
+
+  music_arrival "after the restart" "$run_work/after.raw"
+  if [ -n "$arrival" ]; then
+    recovery="$(awk -v a="$anchor" -v b="$anchor_bytes" -v r="$ready" -v f="$arrival" \
+      'BEGIN { printf "%.3f", (a - r) / 1e6 - b / 192000 + f }')"
+    echo "the music came back $recovery s after the restarted server answered"
+    at_least "$max_recovery" "$recovery" ||
+      problem "the music took $recovery s to come back after the restart (at most $max_recovery s)"
+  fi
+}
+
+for driver in "${drivers[@]}"; do
+  echo "== $server server, SDL audio driver $driver =="
+  run
+done
+[ "$failures" -eq 0 ] || { echo "$server: $failures checks failed" >&2; exit 1; }
+echo "$server, SDL ${drivers[*]}: all checks passed"

@@ -21,6 +21,7 @@ SdlOutput::~SdlOutput() { Close(); }
 
 void SdlOutput::Callback(void* self, std::uint8_t* stream, int bytes) {
   auto* output = static_cast<SdlOutput*>(self);
+  output->callbacks_.fetch_add(1, std::memory_order_relaxed);
   const std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(float));
   output->source_->Render(reinterpret_cast<float*>(stream), frames);
 }
@@ -39,6 +40,8 @@ bool SdlOutput::OpenDevice() {
   const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
+  callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
+  lastProgress_ = std::chrono::steady_clock::now();
   deviceOpen_.store(true, std::memory_order_release);
   SDL_PauseAudioDevice(device_, 0);
   return true;
@@ -76,7 +79,7 @@ void SdlOutput::Watch() {
     lock.unlock();
     if (device_ != 0) {
       const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
-                           SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+                           SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || OutputStalled();
       if (removed) {
         CloseDevice();
         events_->OnOutputLost();
@@ -93,6 +96,24 @@ void SdlOutput::Watch() {
   // failed reopening) and frees it at the end of its own threads only; this
   // thread is not one of them.
   SDL_TLSCleanup();
+}
+
+// Whether the open device has stopped calling back: its callback ran since
+// the device opened and then not for kStallLimit.  A device that has not
+// started yet is waited for, not reopened: PipeWire connects a stream before
+// its session manager links it to a sink (after a restart, or while there is
+// no sink at all), and reopening it would only report the buffers lost again
+// and again.  Called by the watcher only.
+bool SdlOutput::OutputStalled() {
+  const auto now = std::chrono::steady_clock::now();
+  const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
+  if (count == callbacksAtOpen_) return false;
+  if (count != seenCallbacks_) {
+    seenCallbacks_ = count;
+    lastProgress_ = now;
+    return false;
+  }
+  return now - lastProgress_ >= kStallLimit;
 }
 
 void SdlOutput::Close() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -46,12 +47,27 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // lost, and tries every 250 ms to open the default output again, telling the
 // device once one opens.  All opening and closing after Open happens on
 // the watcher, so SDL's device calls never race each other.
+//
+// SDL's PipeWire driver (SDL 2.26) never reports a device removed: when the
+// server goes away its device stays "playing" and simply stops calling back.
+// So the watcher also counts the audio callback's runs, and takes an open
+// device whose callback ran and then has not run for kStallLimit as lost,
+// the same way (OutputStalled).  Half a second is far beyond any late
+// wake-up of a running stream (the callback runs every period: 10.7 ms at
+// the default latency, under 180 ms at the longest latency allowed) and leaves
+// room, within a second of a server's return, for the reopening attempts.
+//
+// A change of the default output needs nothing here: SDL opens the default
+// device without naming a sink, and both PulseAudio (16) and PipeWire's
+// session manager (wireplumber 0.4) move such a stream to the new default
+// by themselves, without a gap the mixer would notice.
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kDefaultLatencyMs = 40;
 
   // The period at 48000 Hz and the default latency (512 frames, 10.7 ms).
   static constexpr std::uint32_t kPeriod = SdlPeriodFor(48000, kDefaultLatencyMs);
+  static constexpr std::chrono::milliseconds kStallLimit{500};
 
   // `latencyMs` 0 takes the default, without overriding PULSE_LATENCY_MSEC.
   explicit SdlOutput(std::uint32_t rate, std::uint32_t latencyMs = 0)
@@ -77,6 +93,7 @@ class SdlOutput final : public AudioOutput {
   bool OpenDevice();
   void CloseDevice();
   void Watch();
+  bool OutputStalled();
 
   const std::uint32_t rate_;
   const std::uint32_t latencyMs_;
@@ -88,6 +105,15 @@ class SdlOutput final : public AudioOutput {
   bool subsystemUp_ = false;
   std::atomic<bool> deviceOpen_{false};
   std::atomic<bool> simulateRemoval_{false};
+  // Runs of the audio callback.  Only the count matters, and the callback
+  // publishes nothing through it, so relaxed ordering on both sides.
+  std::atomic<std::uint64_t> callbacks_{0};
+  // The watcher's view of the count: what it was when the device opened,
+  // the last one seen and when it last moved.  Written by whoever opens the
+  // device, which is the watcher after Open has started it.
+  std::uint64_t callbacksAtOpen_ = 0;
+  std::uint64_t seenCallbacks_ = 0;
+  std::chrono::steady_clock::time_point lastProgress_{};
   std::thread watcher_;
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -1,0 +1,192 @@
+# A PipeWire server of our own, as a Debian 12 desktop runs it: pipewire,
+# the wireplumber session manager and pipewire-pulse for clients of the
+# PulseAudio protocol.  Source this file; it defines functions only.
+#
+# It offers the functions of sound_server.sh under the same names, so a test
+# written against those runs on either server:
+#
+#   sound_server_setup WORK   runtime folder, home and configuration under
+#                             WORK; exports the environment the clients need
+#   sound_server_start [SINK] starts the three, waits until the session
+#                             manager has made SINK (the first sink unless
+#                             told) the default
+#   sound_server_kill         kills pipewire and pipewire-pulse at once
+#                             (SIGKILL), as a crash would; the session manager
+#                             leaves with them
+#   sound_server_stop         stops all three (SIGTERM, then SIGKILL)
+#   sound_server_cleanup      stops everything still running, the private
+#                             D-Bus daemon included: call it from an EXIT trap
+#
+# and keeps sound_server.sh's record_start, record_stop, set_default_sink,
+# default_sink, stop_pid, wait_until and now_us (parec and pactl talk to
+# pipewire-pulse).
+#
+# The configuration lives in a private XDG_CONFIG_HOME and adds to Debian's:
+# two null sinks at 48000 Hz for pipewire, and a session manager that leaves
+# the machine's sound cards, cameras and Bluetooth alone, so that a test run
+# on a desktop never takes the desktop's devices.
+#
+# wireplumber 0.4 exits at once when it finds no D-Bus session bus ("Cannot
+# autolaunch D-Bus without X11 $DISPLAY" on a machine without a desktop).
+# The session manager is first started without one (the environment's bus
+# is never used, so a desktop session is not touched); when it leaves for
+# that reason, a private session bus is started in the runtime folder and
+# the session manager started again on it.  pipewire and pipewire-pulse
+# only warn without a bus.
+
+here_pipewire="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=sound_server.sh
+source "$here_pipewire/sound_server.sh"
+
+pipewire_pid=""
+session_manager_pid=""
+pulse_server_pid=""
+dbus_pid=""
+pipewire_work=""
+
+sound_server_setup() {
+  local work=$1
+  for tool in pipewire wireplumber pipewire-pulse pw-cli pactl parec dbus-daemon; do
+    command -v "$tool" >/dev/null || {
+      echo "FAIL: $tool is not installed (scripts/install-deps installs pipewire, pipewire-bin, pipewire-pulse, wireplumber, dbus and pulseaudio-utils)" >&2
+      return 1
+    }
+  done
+  pipewire_work=$work
+  mkdir -p "$work/runtime" "$work/home" "$work/config/pipewire/pipewire.conf.d" \
+    "$work/config/wireplumber/main.lua.d" "$work/config/wireplumber/bluetooth.lua.d" "$work/state"
+  chmod 700 "$work/runtime"
+  export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state"
+  unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_LATENCY_MSEC
+  unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PIPEWIRE_CONFIG_DIR PIPEWIRE_NODE
+  unset DBUS_SESSION_BUS_ADDRESS
+  sound_server_log="$work/pipewire.log"
+
+  local sink
+  {
+    echo "context.objects = ["
+    for sink in "$SOUND_SINK" "$SOUND_SINK2"; do
+      cat <<EOF
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink node.name = $sink node.description = "$sink"
+             media.class = Audio/Sink audio.rate = 48000 audio.channels = 2 audio.position = [ FL FR ]
+             monitor.channel-volumes = true object.linger = true } }
+EOF
+    done
+    echo "]"
+  } >"$work/config/pipewire/pipewire.conf.d/velmo-test-sinks.conf"
+  cat >"$work/config/wireplumber/main.lua.d/51-velmo-test.lua" <<'EOF'
+alsa_monitor.enabled = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+EOF
+  echo "bluez_monitor.enabled = false" >"$work/config/wireplumber/bluetooth.lua.d/51-velmo-test.lua"
+}
+
+pipewire_answers() { [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && timeout 2 pw-cli info 0 >/dev/null 2>&1; }
+wanted_default=""
+default_is_wanted() { [ "$(default_sink)" = "$wanted_default" ]; }
+# The session manager runs once it reports a default sink of its choosing;
+# until then pipewire-pulse names none ("@DEFAULT_SINK@").
+default_is_chosen() { local sink; sink="$(default_sink)"; [ -n "$sink" ] && [ "${sink#@}" = "$sink" ]; }
+session_manager_settled() { dead "$session_manager_pid" || default_is_chosen; }
+
+start_private_bus() {
+  local lines
+  lines="$(timeout 10 dbus-daemon --session --fork --print-address=1 --print-pid=1 \
+    --address="unix:path=$XDG_RUNTIME_DIR/bus")" || { echo "FAIL: dbus-daemon did not start" >&2; return 1; }
+  DBUS_SESSION_BUS_ADDRESS="$(sed -n 1p <<<"$lines")"
+  dbus_pid="$(sed -n 2p <<<"$lines")"
+  export DBUS_SESSION_BUS_ADDRESS
+  echo "pipewire_server: wireplumber needs a D-Bus session; started a private one ($DBUS_SESSION_BUS_ADDRESS)" >>"$sound_server_log"
+}
+
+start_session_manager() {
+  wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
+  session_manager_pid=$!
+  wait_until 10 session_manager_settled
+}
+
+sound_server_start() {
+  wanted_default=${1:-$SOUND_SINK}
+  pipewire >>"$sound_server_log" 2>&1 &
+  pipewire_pid=$!
+  if ! wait_until 10 pipewire_answers; then
+    echo "FAIL: pipewire did not answer within 10 s; its log:" >&2
+    cat "$sound_server_log" >&2
+    return 1
+  fi
+  pipewire-pulse >>"$pipewire_work/pipewire-pulse.log" 2>&1 &
+  pulse_server_pid=$!
+  if ! wait_until 10 server_answers; then
+    echo "FAIL: pipewire-pulse did not answer within 10 s; its log:" >&2
+    cat "$pipewire_work/pipewire-pulse.log" >&2
+    return 1
+  fi
+  start_session_manager
+  if dead "$session_manager_pid" && [ -z "$dbus_pid" ] && grep -q -i "bus" "$pipewire_work/wireplumber.log"; then
+    start_private_bus || return 1
+    start_session_manager
+  fi
+  # The default lives in the session manager's metadata, so it can be set
+  # only once the session manager runs.
+  if alive "$session_manager_pid" && default_is_chosen; then
+    set_default_sink "$wanted_default"
+    wait_until 5 default_is_wanted || true
+  fi
+  if ! default_is_wanted; then
+    echo "FAIL: the session manager did not make $wanted_default the default; its log:" >&2
+    cat "$pipewire_work/wireplumber.log" >&2
+    return 1
+  fi
+}
+
+sound_server_kill() {
+  local pid
+  for pid in "$pulse_server_pid" "$pipewire_pid"; do
+    alive "$pid" || continue
+    {
+      kill -KILL "$pid"
+      wait_until 3 dead "$pid"
+      wait "$pid"
+    } 2>/dev/null || true
+  done
+  pulse_server_pid="" pipewire_pid=""
+  # wireplumber leaves when its server goes; stopped here if it lingers.
+  wait_until 3 dead "$session_manager_pid" || true
+  stop_pid "$session_manager_pid" 3
+  session_manager_pid=""
+}
+
+sound_server_stop() {
+  stop_pid "$session_manager_pid" 3
+  stop_pid "$pulse_server_pid" 3
+  stop_pid "$pipewire_pid" 3
+  session_manager_pid="" pulse_server_pid="" pipewire_pid=""
+}
+
+# The bus was started with --fork, so it is no child of this shell: it is
+# stopped by its process id, and waited for by polling.
+stop_private_bus() {
+  alive "$dbus_pid" || { dbus_pid=""; return 0; }
+  kill -TERM "$dbus_pid" 2>/dev/null || true
+  wait_until 3 dead "$dbus_pid" || kill -KILL "$dbus_pid" 2>/dev/null || true
+  dbus_pid=""
+}
+
+# PipeWire's null sink runs on the graph's clock and records at once; it
+# cannot be suspended through pipewire-pulse ("Not supported").
+wake_sink() { :; }
+
+# A recording asks for a queue no shorter than the program's 512-frame
+# period: PipeWire runs the whole graph at the shortest latency any stream
+# asks for (rounded down to a power of two), and parec's usual 10 ms would
+# run it in 256-frame cycles, shorter than the period SDL's PipeWire driver
+# delivers at a time.
+record_latency_ms=40
+
+sound_server_cleanup() {
+  record_stop
+  sound_server_stop
+  stop_private_bus
+}
