@@ -149,7 +149,7 @@ press_latency() {
   local probe_pid=$!
   parec --latency-msec=5 -d "$SOUND_SINK.monitor" --raw --format=s16le --rate=48000 --channels=2 \
     >"$work/fifo" 2>>"$sound_server_log" &
-  record_pid=$!
+  record_pids+=($!)
   wait_until 5 recording_connected || { echo "output_depth: parec did not connect" >&2; return 1; }
   pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
   # shellcheck disable=SC2086
