@@ -19,7 +19,19 @@ class MixSource {
 };
 
 // What an output tells the device about the sound device behind it.  Both
-// calls may come from any thread of the output's own.
+// calls may come from any thread of the output's own, never from the thread
+// that calls Render, and they alternate: lost, restored, lost, ...
+//
+// An output that loses its sound device (removed, its server gone, or no
+// longer calling back) first makes sure that Render is not running and will
+// not be called, and only then calls OnOutputLost.  From then on the device
+// keeps time itself: it goes on mixing at real time into nothing, so that
+// every buffer keeps its samples and its state, cursors advance and
+// one-shots end, as if the sound were still heard.
+//
+// Once a sound device is open again, the output calls OnOutputRestored
+// before it calls Render for the first time on it.  The device has stopped
+// keeping time by the time the call returns, so the two never mix at once.
 class OutputEvents {
  public:
   virtual void OnOutputLost() = 0;
