@@ -13,6 +13,8 @@
 #   sound_server_kill         kills pipewire and pipewire-pulse at once
 #                             (SIGKILL), as a crash would; the session manager
 #                             leaves with them
+#   sound_server_pause SECS   stops all three (SIGSTOP) for SECS seconds,
+#                             then lets them go on (SIGCONT)
 #   sound_server_stop         stops all three (SIGTERM, then SIGKILL)
 #   sound_server_cleanup      stops everything still running, the private
 #                             D-Bus daemon included: call it from an EXIT trap
@@ -109,6 +111,7 @@ start_session_manager() {
 
 sound_server_start() {
   wanted_default=${1:-$SOUND_SINK}
+  make_runtime_folders
   pipewire >>"$sound_server_log" 2>&1 &
   pipewire_pid=$!
   if ! wait_until 10 pipewire_answers; then
@@ -157,6 +160,8 @@ sound_server_kill() {
   stop_pid "$session_manager_pid" 3
   session_manager_pid=""
 }
+
+sound_server_pause() { pause_pids "$1" "$pipewire_pid" "$pulse_server_pid" "$session_manager_pid"; }
 
 sound_server_stop() {
   stop_pid "$session_manager_pid" 3

@@ -13,6 +13,9 @@
 #   sound_server_start [SINK] starts the server, waits until it answers and
 #                             makes SINK (the first sink unless told) the default
 #   sound_server_kill         kills it at once (SIGKILL), as a crash would
+#   sound_server_pause SECS   stops it (SIGSTOP) for SECS seconds, then lets
+#                             it go on (SIGCONT), as a machine too busy to
+#                             run it would
 #   sound_server_stop         stops it (SIGTERM, then SIGKILL)
 #   record_start FILE [SINK]  starts parec on the monitor of SINK (the first
 #                             sink unless told) into FILE and waits until
@@ -82,6 +85,16 @@ sound_server_setup() {
 
 server_answers() { pactl info >/dev/null 2>&1; }
 
+# The folders a server makes for itself, made before it starts.  Every
+# libpulse client (pactl, parec, the program) makes $XDG_RUNTIME_DIR/pulse
+# too when it is missing, and a server that finds it appear between its own
+# look and its mkdir gives up ("File exists"): pipewire-pulse does, and a
+# poll for the server with pactl is exactly such a client.  Made at every
+# start, since a test may clear the folder between a kill and a restart.
+make_runtime_folders() {
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR/pulse"
+}
+
 sound_server_start() {
   # The server is set up by a startup script, the default sink (and the
   # default source, which keeps the recordings where they are when the
@@ -90,6 +103,7 @@ sound_server_start() {
   # set-default-sink would land on the other sink and be moved, as no
   # desktop's server (which restores its default at start) would do.
   local script="${sound_server_log%/*}/startup.pa"
+  make_runtime_folders
   cat >"$script" <<EOF
 load-module module-null-sink sink_name=$SOUND_SINK rate=48000
 load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000
@@ -123,6 +137,17 @@ sound_server_stop() {
   stop_pid "$server_pid" 3
   server_pid=""
 }
+
+# pause_pids SECONDS PID...: SIGSTOP, a wait, SIGCONT.
+pause_pids() {
+  local seconds=$1
+  shift
+  kill -STOP "$@"
+  sleep "$seconds"
+  kill -CONT "$@"
+}
+
+sound_server_pause() { pause_pids "$1" "$server_pid"; }
 
 # One source output per running parec.
 recording_connected() { [ "$(pactl list source-outputs short 2>/dev/null | grep -c .)" -ge "${#record_pids[@]}" ]; }
