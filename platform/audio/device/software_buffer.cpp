@@ -24,7 +24,6 @@ HRESULT SoftwareBuffer::Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC&
   std::unique_ptr<Voice> voice =
       Voice::Create(format, desc.dwBufferBytes, mixer->sampleRate(), mixer->periodFrames());
   if (!voice) return DSERR_OUTOFMEMORY;
-  voice->controls.generation.store(mixer->generation(), std::memory_order_relaxed);
   auto* buffer = new (std::nothrow) SoftwareBuffer(mixer, std::move(voice), desc.dwFlags);
   if (buffer == nullptr) return DSERR_OUTOFMEMORY;
   // Attach publishes the voice to the mixer (sequentially consistent), after
@@ -66,10 +65,6 @@ ULONG SoftwareBuffer::Release() {
   return left;
 }
 
-bool SoftwareBuffer::lost() const {
-  return controls_.generation.load(std::memory_order_acquire) != mixer_->generation();
-}
-
 // Playing, as the callers see it: started and not stopped, and not a
 // one-shot play the mixer has finished.
 bool SoftwareBuffer::playing() const {
@@ -99,7 +94,7 @@ HRESULT SoftwareBuffer::GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor
   const bool seekPending = cursor.request != seek.request;
   const DWORD play = seekPending ? seek.offset : cursor.offset;
   DWORD write = play;
-  if (playing() && !lost()) {
+  if (playing()) {
     // Everything a pass in flight may read may already be on its way out,
     // and the write cursor stands past all of it: one pass's worth past the
     // play cursor, the interpolator's look-ahead included, at the largest
@@ -131,9 +126,7 @@ HRESULT SoftwareBuffer::GetStatus(DWORD* status) {
   if (status == nullptr) return DSERR_INVALIDPARAM;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   DWORD bits = 0;
-  if (lost()) {
-    bits = DSBSTATUS_BUFFERLOST;
-  } else if (playing()) {
+  if (playing()) {
     bits = DSBSTATUS_PLAYING;
     if (Transport::Unpack(controls_.transport.load(std::memory_order_acquire)).looping) bits |= DSBSTATUS_LOOPING;
   }
@@ -184,7 +177,6 @@ HRESULT SoftwareBuffer::Lock(DWORD offset, DWORD bytes, void** region1, DWORD* b
   if (second > 0 && (region2 == nullptr || bytes2 == nullptr)) return DSERR_INVALIDPARAM;
 
   std::lock_guard<std::mutex> guard(mutex_);
-  if (lost()) return DSERR_BUFFERLOST;
   const auto free = std::find_if(locks_.begin(), locks_.end(), [](const LockedRange& r) { return !r.held; });
   if (free == locks_.end()) return DSERR_INVALIDCALL;  // too many locks outstanding
   *free = {offset, first, second, true};
@@ -216,7 +208,6 @@ HRESULT SoftwareBuffer::Unlock(void* region1, DWORD bytes1, void* region2, DWORD
 HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
   std::lock_guard<std::mutex> guard(mutex_);
-  if (lost()) return DSERR_BUFFERLOST;
   // Already playing: only the looping mode changes, unless a one-shot
   // becomes looping.  That one is a new start, like a Play on a stopped
   // buffer or on a one-shot the mixer has finished: the mixer may be in the
@@ -318,25 +309,12 @@ HRESULT SoftwareBuffer::SetFrequency(DWORD frequency) {
   return DS_OK;
 }
 
+// A buffer's samples live in the device's own memory, which nothing takes
+// away: when the sound device goes, the device keeps time without it and
+// every buffer keeps its samples and its state (see OutputEvents).  So no
+// buffer is ever lost here, and there is nothing to restore.
 HRESULT SoftwareBuffer::Restore() {
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  std::lock_guard<std::mutex> guard(mutex_);
-  // Read the generation before checking availability: a loss that lands in
-  // between either makes the check fail or leaves this voice one generation
-  // behind, lost again, never restored onto a device that is gone.
-  const std::uint64_t generation = mixer_->generation();
-  if (!mixer_->available()) return DSERR_BUFFERLOST;
-  if (controls_.generation.load(std::memory_order_relaxed) == generation) return DS_OK;
-  // The memory of a lost buffer is gone: it comes back silent, stopped and
-  // rewound, and the caller writes it again.  No pass that began after the
-  // loss reads a lost voice; once the one in progress (if any) is over,
-  // nothing reads the ring until the new generation is published.
-  transport_.playing = false;
-  controls_.transport.store(transport_.Pack(), std::memory_order_release);
-  controls_.seek.store(Positioned{++seekRequest_, 0}.Pack(), std::memory_order_release);
-  mixer_->WaitForPassInProgress();
-  std::memset(voice_->ring(), voice_->format().silenceByte, voice_->length());
-  controls_.generation.store(generation, std::memory_order_release);
   return DS_OK;
 }
 

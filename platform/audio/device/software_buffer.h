@@ -1,8 +1,8 @@
 // A secondary buffer of the software device: a ring of sample bytes that the
 // mixer plays, with the buffer interface's controls on top.  This is the
 // callers' side: it checks every call, keeps what callers set and publishes
-// it to the voice's controls; it never waits for the mixer, except in Stop,
-// Restore and Release, which must know the mixer has let go of the memory.
+// it to the voice's controls; it never waits for the mixer, except in Stop
+// and Release, which must know the mixer has let go of the memory.
 #pragma once
 
 #include <array>
@@ -59,7 +59,6 @@ class SoftwareBuffer final : public IDirectSoundBuffer {
   SoftwareBuffer(std::shared_ptr<Mixer> mixer, std::unique_ptr<Voice> voice, DWORD flags);
   ~SoftwareBuffer();
 
-  bool lost() const;
   bool playing() const;
   void PublishGains();
 

@@ -14,10 +14,31 @@ namespace velmo {
 // changes how it mixes.
 constexpr DWORD kHighestCooperativeLevel = 4;
 
-SoftwareDevice::SoftwareDevice(std::unique_ptr<AudioOutput> output) : output_(std::move(output)) {}
+namespace {
+
+// The clock keeper is an output of its own, but it never loses anything.
+class NoEvents final : public OutputEvents {
+ public:
+  void OnOutputLost() override {}
+  void OnOutputRestored() override {}
+};
+NoEvents noEvents;
+
+}  // namespace
+
+SoftwareDevice::SoftwareDevice(std::unique_ptr<AudioOutput> output, ClockKeeperFactory keeper)
+    : output_(std::move(output)), makeKeeper_(std::move(keeper)) {
+  if (!makeKeeper_) makeKeeper_ = [](std::uint32_t rate, std::uint32_t period) { return CreateNullOutput(rate, period); };
+}
 
 SoftwareDevice::~SoftwareDevice() {
+  // The output first: once it is closed no event can start a keeper again.
   if (output_) output_->Close();
+  {
+    std::lock_guard<std::mutex> guard(keeperMutex_);
+    if (keeper_) keeper_->Close();
+    keeper_.reset();
+  }
   // Buffers may outlive the device; they keep the mixer but fail every call.
   if (mixer_) mixer_->Shutdown();
 }
@@ -99,16 +120,34 @@ HRESULT SoftwareDevice::CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSound
   return SoftwareBuffer::Create(std::move(mixer), *desc, format, buffer);
 }
 
+// The sound device went away.  Its buffers' samples are in our memory, so
+// nothing is lost: the device goes on mixing at real time into nothing, and
+// callers see no difference.  Music carries on from where time has taken
+// it once the sound returns, a one-shot started meanwhile plays out unheard
+// instead of late, and the stream's refills keep pace with cursors that
+// move as they always do.  Holding the cursors still instead would play
+// every effect pressed during the outage at once when the sound came back.
 void SoftwareDevice::OnOutputLost() {
-  if (Mixer* mixer = eventsMixer_.load(std::memory_order_acquire)) mixer->MarkLost();
+  Mixer* mixer = eventsMixer_.load(std::memory_order_acquire);
+  if (mixer == nullptr) return;
+  std::lock_guard<std::mutex> guard(keeperMutex_);
+  if (keeper_) return;
+  keeper_ = makeKeeper_(mixer->sampleRate(), mixer->periodFrames());
+  // A keeper that cannot start leaves time standing still until the output
+  // returns, which loses nothing either.
+  if (keeper_ && !keeper_->Open(*mixer, noEvents)) keeper_.reset();
 }
 
+// The output renders again from its next call; the keeper's last pass is
+// over once Close returns.
 void SoftwareDevice::OnOutputRestored() {
-  if (Mixer* mixer = eventsMixer_.load(std::memory_order_acquire)) mixer->MarkRestored();
+  std::lock_guard<std::mutex> guard(keeperMutex_);
+  if (keeper_) keeper_->Close();
+  keeper_.reset();
 }
 
-IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output) {
-  return new (std::nothrow) SoftwareDevice(std::move(output));
+IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output, ClockKeeperFactory keeper) {
+  return new (std::nothrow) SoftwareDevice(std::move(output), std::move(keeper));
 }
 
 IDirectSound* CreateAudioDevice() { return CreateAudioDeviceWithOutput(nullptr); }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -12,10 +14,15 @@
 
 namespace velmo {
 
+// What keeps the device's time while its output is away: an output, not yet
+// opened, that mixes at the given rate and period into nothing.
+using ClockKeeperFactory = std::function<std::unique_ptr<AudioOutput>(std::uint32_t rate, std::uint32_t periodFrames)>;
+
 class SoftwareDevice final : public IDirectSound, private OutputEvents {
  public:
   // With no output given, Initialize opens the one VELMO_AUDIO_OUTPUT names.
-  explicit SoftwareDevice(std::unique_ptr<AudioOutput> output = nullptr);
+  // With no clock keeper given, a null output keeps time in real time.
+  explicit SoftwareDevice(std::unique_ptr<AudioOutput> output = nullptr, ClockKeeperFactory keeper = nullptr);
 
   HRESULT QueryInterface(const GUID& iid, void** object) override;
   ULONG AddRef() override;
@@ -34,10 +41,19 @@ class SoftwareDevice final : public IDirectSound, private OutputEvents {
   std::mutex mutex_;  // guards the fields below against concurrent callers
   std::unique_ptr<AudioOutput> output_;
   std::shared_ptr<Mixer> mixer_;
-  // Set once the output runs; the output's events read mixer_ only then.
+  // Set before the output opens, so that its events find the mixer; the
+  // release store publishes the mixer's construction to the output's
+  // threads, which load it with acquire.
   std::atomic<Mixer*> eventsMixer_{nullptr};
   bool initialized_ = false;
   DWORD cooperativeLevel_ = 0;
+
+  // The clock keeper runs from a loss to the next restoration.  The
+  // output's events and the destructor take keeperMutex_, never mutex_, so
+  // callers are not held up while a keeper starts or stops.
+  ClockKeeperFactory makeKeeper_;
+  std::mutex keeperMutex_;
+  std::unique_ptr<AudioOutput> keeper_;
 };
 
 // Creates a device object that is not yet initialised, with one reference.
@@ -51,7 +67,8 @@ bool AudioOutputSubsystemPresent();
 // A device that plays through `output` instead of the one the environment
 // names: for tests and tools that drive a manual output themselves.  The
 // device owns the output; the caller may keep a plain pointer to it for as
-// long as the device lives.
-IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output);
+// long as the device lives.  `keeper` makes what keeps time while the
+// output is away (a real-time null output unless given).
+IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output, ClockKeeperFactory keeper = nullptr);
 
 }  // namespace velmo

@@ -36,17 +36,12 @@ void Mixer::WaitForPassInProgress() const {
 void Mixer::Render(float* stereo, std::size_t frames) {
   pass_.fetch_add(1, std::memory_order_seq_cst);
   std::fill(stereo, stereo + 2 * frames, 0.0f);
-  // A voice of an older generation was lost with the device: the mixer no
-  // longer reads its memory, which Restore is about to clear.  Restore waits
-  // for a pass that read the generation before the loss to end.
-  const std::uint64_t current = generation_.load(std::memory_order_seq_cst);
   const std::size_t used = slotsInUse_.load(std::memory_order_seq_cst);
   PassProbe* probe = probe_.load(std::memory_order_acquire);
   // While one voice mixes, the processor fetches what the next two will
   // read: the voice after next its header, the next one (whose header came
-  // in a voice ago) its state and samples.  Only a voice of the current
-  // generation has its data asked for; a lost one's is being cleared.  Every
-  // voice loaded here stays alive until the pass ends (Detach waits for it).
+  // in a voice ago) its state and samples.  Every voice loaded here stays
+  // alive until the pass ends (Detach waits for it).
   Voice* next = used > 0 ? slots_[0].load(std::memory_order_seq_cst) : nullptr;
   if (next != nullptr) next->PrefetchHeader();
   Voice* afterNext = used > 1 ? slots_[1].load(std::memory_order_seq_cst) : nullptr;
@@ -55,8 +50,8 @@ void Mixer::Render(float* stereo, std::size_t frames) {
     next = afterNext;
     afterNext = i + 2 < used ? slots_[i + 2].load(std::memory_order_seq_cst) : nullptr;
     if (afterNext != nullptr) afterNext->PrefetchHeader();
-    if (voice == nullptr || voice->controls.generation.load(std::memory_order_acquire) != current) continue;
-    if (next != nullptr && next->controls.generation.load(std::memory_order_relaxed) == current) next->PrefetchData();
+    if (voice == nullptr) continue;
+    if (next != nullptr) next->PrefetchData();
     voice->ApplyControls();
     if (probe != nullptr) probe->ControlsTaken(i);
     voice->Mix(stereo, frames, scratch_);
@@ -67,12 +62,5 @@ void Mixer::Render(float* stereo, std::size_t frames) {
   for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = std::min(std::max(stereo[i], -1.0f), 1.0f);
   pass_.fetch_add(1, std::memory_order_seq_cst);
 }
-
-void Mixer::MarkLost() {
-  available_.store(false, std::memory_order_release);
-  generation_.fetch_add(1, std::memory_order_seq_cst);
-}
-
-void Mixer::MarkRestored() { available_.store(true, std::memory_order_release); }
 
 }  // namespace velmo

@@ -69,13 +69,6 @@ class Mixer final : public MixSource {
   // Installs a probe (null removes it); it takes effect from the next pass.
   void SetPassProbe(PassProbe* probe) { probe_.store(probe, std::memory_order_release); }
 
-  // Loss of the sound device: every voice attached so far becomes lost until
-  // restored, and Restore succeeds only while the device is available.
-  void MarkLost();
-  void MarkRestored();
-  std::uint64_t generation() const { return generation_.load(std::memory_order_seq_cst); }
-  bool available() const { return available_.load(std::memory_order_acquire); }
-
   // After the device is gone its buffers still hold the mixer; they fail
   // every call from then on.
   void Shutdown() { alive_.store(false, std::memory_order_release); }
@@ -88,8 +81,6 @@ class Mixer final : public MixSource {
   // One past the highest slot ever used, so a pass reads only that far.
   std::atomic<std::size_t> slotsInUse_{0};
   std::atomic<std::uint64_t> pass_{0};
-  std::atomic<std::uint64_t> generation_{1};
-  std::atomic<bool> available_{true};
   std::atomic<bool> alive_{true};
   std::atomic<PassProbe*> probe_{nullptr};
   // Serialises Attach between callers; the mixer never takes it.

@@ -56,19 +56,12 @@ struct StereoGains {
 };
 
 // Orderings.  The mixer loads the callers' words once per pass, in this
-// order: the voice's generation (in Mixer::Render), then the play state, the
-// seek, the write count, the step and the gains.  Callers store with
+// order: the play state, the seek, the write count, the step and the gains.  Callers store with
 // release, after any other write the change depends on, and a pass that
 // sees a store through its acquire (or stronger) load sees those writes too:
 //  - SetCurrentPosition then Play stores the seek before the play state; the
 //    mixer loads the play state first, so a pass that sees the new start
 //    sees the seek with it.
-//  - Restore stores the play state (stopped) and the seek, waits for the
-//    pass in progress, clears the ring and only then publishes the
-//    generation.  A pass reads the voice only once it has seen the new
-//    generation, loaded before anything else, so it also sees the stop, the
-//    rewind and the cleared bytes; the order of the first two between
-//    themselves does not matter.
 //  - Unlock bumps the write count after the caller's bytes; the mixer's load
 //    of it orders them before the pass's reads.
 // Two stores are sequentially consistent instead, because the caller then
@@ -84,7 +77,6 @@ struct StereoGains {
 // ones the mixer is still reading.
 struct VoiceControls {
   // Written by callers, read by the mixer.
-  std::atomic<std::uint64_t> generation{0};  // loss generation the voice belongs to
   std::atomic<std::uint32_t> transport{0};   // Transport::Pack
   std::atomic<std::uint64_t> seek{0};        // Positioned::Pack: request number, byte offset
   std::atomic<std::uint64_t> gains{StereoGains{}.Pack()};

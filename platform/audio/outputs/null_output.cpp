@@ -8,7 +8,7 @@ namespace {
 
 class NullOutput final : public PacedOutput {
  public:
-  explicit NullOutput(std::uint32_t rate) : PacedOutput(rate, 512) {}
+  NullOutput(std::uint32_t rate, std::uint32_t period) : PacedOutput(rate, period) {}
   ~NullOutput() override { Close(); }
 
  protected:
@@ -17,6 +17,8 @@ class NullOutput final : public PacedOutput {
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate) { return std::make_unique<NullOutput>(rate); }
+std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate, std::uint32_t periodFrames) {
+  return std::make_unique<NullOutput>(rate, periodFrames);
+}
 
 }  // namespace velmo

@@ -55,7 +55,7 @@ constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual ra
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
 // `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
 std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0);
-std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate);
+std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate, std::uint32_t periodFrames = 512);
 std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate = kCaptureDefaultRate);
 
 // Whether SDL's audio subsystem can start here (sdl_output.cpp).  Asked of

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -19,11 +20,30 @@ constexpr int kPollsPerReopenAttempt = 12;  // about every 250 ms
 
 SdlOutput::~SdlOutput() { Close(); }
 
+// The callback mixes only while the output is live (see Withdraw); a
+// callback that SDL still makes after that plays silence.  Both stores and
+// the load are sequentially consistent, against Withdraw's store and load.
 void SdlOutput::Callback(void* self, std::uint8_t* stream, int bytes) {
   auto* output = static_cast<SdlOutput*>(self);
   output->callbacks_.fetch_add(1, std::memory_order_relaxed);
   const std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(float));
-  output->source_->Render(reinterpret_cast<float*>(stream), frames);
+  auto* stereo = reinterpret_cast<float*>(stream);
+  output->inCallback_.store(true, std::memory_order_seq_cst);
+  if (output->live_.load(std::memory_order_seq_cst)) output->source_->Render(stereo, frames);
+  else std::fill(stereo, stereo + 2 * frames, 0.0f);
+  output->inCallback_.store(false, std::memory_order_seq_cst);
+}
+
+// Stops the callback from mixing, and returns once no callback is mixing.
+// The callback marks itself in, then reads live_; this clears live_, then
+// reads the mark: either the callback sees live_ cleared, or this sees it
+// in and waits for it, which takes no longer than one mix.  It does not
+// wait for SDL: a device whose server is stopped may hold SDL's audio thread
+// (and so SDL_CloseAudioDevice) for as long as the server stays stopped,
+// and the device's time must not stand still meanwhile.
+void SdlOutput::Withdraw() {
+  live_.store(false, std::memory_order_seq_cst);
+  while (inCallback_.load(std::memory_order_seq_cst)) std::this_thread::yield();
 }
 
 bool SdlOutput::OpenDevice() {
@@ -43,9 +63,11 @@ bool SdlOutput::OpenDevice() {
   callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
   lastProgress_ = std::chrono::steady_clock::now();
   deviceOpen_.store(true, std::memory_order_release);
-  SDL_PauseAudioDevice(device_, 0);
   return true;
 }
+
+// SDL opens a device paused: the callback runs from here on.
+void SdlOutput::StartDevice() { SDL_PauseAudioDevice(device_, 0); }
 
 void SdlOutput::CloseDevice() {
   if (device_ != 0) SDL_CloseAudioDevice(device_);
@@ -67,6 +89,7 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
     subsystemUp_ = false;
     return false;
   }
+  StartDevice();
   stopping_ = false;
   watcher_ = std::thread([this] { Watch(); });
   return true;
@@ -77,16 +100,34 @@ void SdlOutput::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kStatusPoll, [this] { return stopping_; })) {
     lock.unlock();
-    if (device_ != 0) {
+    if (device_ != 0 && live_.load(std::memory_order_relaxed)) {
       const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
                            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || OutputStalled();
+      // The callback stops mixing before the device hears of the loss and
+      // keeps time itself; closing may then take as long as SDL needs.
       if (removed) {
-        CloseDevice();
+        Withdraw();
+        MakeUpSilentTime();
         events_->OnOutputLost();
+        CloseDevice();
         pollsUntilRetry = 0;
       }
+    } else if (device_ != 0) {
+      // Reopened, and playing silence until SDL first calls back: a server
+      // just started may take a while to ask for samples, and the device
+      // keeps time until then.  It stops before the callback mixes.
+      if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+        CloseDevice();
+        pollsUntilRetry = kPollsPerReopenAttempt;
+      } else if (callbacks_.load(std::memory_order_relaxed) != callbacksAtOpen_) {
+        events_->OnOutputRestored();
+        seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
+        lastProgress_ = std::chrono::steady_clock::now();
+        live_.store(true, std::memory_order_seq_cst);
+        reopenings_.fetch_add(1, std::memory_order_release);
+      }
     } else if (pollsUntilRetry-- <= 0) {
-      if (OpenDevice()) events_->OnOutputRestored();
+      if (OpenDevice()) StartDevice();
       else pollsUntilRetry = kPollsPerReopenAttempt;
     }
     lock.lock();
@@ -102,7 +143,7 @@ void SdlOutput::Watch() {
 // the device opened and then not for kStallLimit.  A device that has not
 // started yet is waited for, not reopened: PipeWire connects a stream before
 // its session manager links it to a sink (after a restart, or while there is
-// no sink at all), and reopening it would only report the buffers lost again
+// no sink at all), and reopening it would only report the output lost again
 // and again.  Called by the watcher only.
 bool SdlOutput::OutputStalled() {
   const auto now = std::chrono::steady_clock::now();
@@ -114,6 +155,21 @@ bool SdlOutput::OutputStalled() {
     return false;
   }
   return now - lastProgress_ >= kStallLimit;
+}
+
+// From the callback's last run until the loss was seen, nothing mixed: up to
+// kStallLimit for a stalled device.  That time is mixed now, into nothing,
+// before the device keeps time itself, so that the music carries on where
+// it would be had it been heard and an effect started meanwhile is not heard
+// late.  A device that never called back has had no time pass for it.
+// Called by the watcher, with the callback withdrawn.
+void SdlOutput::MakeUpSilentTime() {
+  if (callbacks_.load(std::memory_order_relaxed) == callbacksAtOpen_) return;
+  const auto silent = std::min<std::chrono::steady_clock::duration>(std::chrono::steady_clock::now() - lastProgress_,
+                                                                    kStallLimit + 2 * kStatusPoll);
+  const auto frames = static_cast<std::size_t>(std::chrono::duration<double>(silent).count() * rate_);
+  for (std::size_t done = 0; done < frames; done += period_)
+    source_->Render(scratch_.data(), std::min<std::size_t>(period_, frames - done));
 }
 
 void SdlOutput::Close() {

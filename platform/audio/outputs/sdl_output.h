@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/audio/audio_output.h"
 
@@ -43,10 +44,14 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // SDL reports a removed device with an event, but the library owns no event
 // loop (the program's toolkit has its own).  Instead a watcher thread asks
 // SDL for the device's status every 20 ms; SDL marks a removed device as
-// stopped.  The watcher then closes it, tells the device its buffers are
-// lost, and tries every 250 ms to open the default output again, telling the
-// device once one opens.  All opening and closing after Open happens on
-// the watcher, so SDL's device calls never race each other.
+// stopped.  The watcher then stops the callback from mixing, makes up the
+// time nothing mixed since it last ran, tells the device it is lost (the
+// device keeps time without it), closes it, and tries every 250 ms to open
+// the default output again.  A device opened again plays silence until SDL
+// first calls back, and only then does the watcher tell the device, which
+// stops keeping time: so time never stands still, also while a restarted
+// server takes its time to ask for samples.  All opening and closing after
+// Open happens on the watcher, so SDL's device calls never race each other.
 //
 // SDL's PipeWire driver (SDL 2.26) never reports a device removed: when the
 // server goes away its device stays "playing" and simply stops calling back.
@@ -74,7 +79,8 @@ class SdlOutput final : public AudioOutput {
       : rate_(rate),
         latencyMs_(latencyMs != 0 ? latencyMs : kDefaultLatencyMs),
         latencyChosen_(latencyMs != 0),
-        period_(SdlPeriodFor(rate, latencyMs_)) {}
+        period_(SdlPeriodFor(rate, latencyMs_)),
+        scratch_(2 * period_) {}
   ~SdlOutput() override;
   std::uint32_t SampleRate() const override { return rate_; }
   std::uint32_t PeriodFrames() const override { return period_; }
@@ -85,12 +91,17 @@ class SdlOutput final : public AudioOutput {
   // Makes the watcher act as if SDL had reported the device removed: the
   // loss and reopening then run exactly as for a real removal.
   void SimulateRemoval() { simulateRemoval_.store(true, std::memory_order_release); }
-  // Whether a device is open now (for tests of the reopening).
+  // Whether a device is open now, and how often one was opened again after
+  // a loss (for tests of the reopening).
   bool DeviceOpen() const { return deviceOpen_.load(std::memory_order_acquire); }
+  std::uint64_t Reopenings() const { return reopenings_.load(std::memory_order_acquire); }
 
  private:
   static void Callback(void* self, std::uint8_t* stream, int bytes);
   bool OpenDevice();
+  void StartDevice();
+  void Withdraw();
+  void MakeUpSilentTime();
   void CloseDevice();
   void Watch();
   bool OutputStalled();
@@ -99,12 +110,18 @@ class SdlOutput final : public AudioOutput {
   const std::uint32_t latencyMs_;
   const bool latencyChosen_;
   const std::uint32_t period_;
+  std::vector<float> scratch_;  // where the watcher mixes time made up
   MixSource* source_ = nullptr;
   OutputEvents* events_ = nullptr;
   std::uint32_t device_ = 0;
   bool subsystemUp_ = false;
   std::atomic<bool> deviceOpen_{false};
   std::atomic<bool> simulateRemoval_{false};
+  // Whether the callback mixes (cleared from a loss to the next reopening),
+  // and whether a callback is between its mark and its unmark; see Withdraw.
+  std::atomic<bool> live_{true};
+  std::atomic<bool> inCallback_{false};
+  std::atomic<std::uint64_t> reopenings_{0};
   // Runs of the audio callback.  Only the count matters, and the callback
   // publishes nothing through it, so relaxed ordering on both sides.
   std::atomic<std::uint64_t> callbacks_{0};
