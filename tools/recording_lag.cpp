@@ -1,7 +1,7 @@
 // velmo-recording-lag: how faithfully a recording of the sound server's
 // output carries a piece of music, and whether given effects are in it.
 //
-//   velmo-recording-lag --music MUSIC.raw [--loop] [--channel left|right|mix]
+//   velmo-recording-lag --music MUSIC.raw [--loop [--loop-time]] [--channel left|right|mix]
 //       [--effect NAME=FILE.raw@SECONDS]... RECORDING.raw
 //
 // Every file is headerless 16-bit little-endian stereo at 48000 Hz (what
@@ -24,7 +24,12 @@
 // file, within half a second of where it was started.  SECONDS places it in
 // the music's time: that long after the music's first sample played (as
 // the first lag found places it), in the music's first pass.  The device
-// mixes the two, so losses in the output move both alike.
+// mixes the two, so losses in the output move both alike.  With --loop-time,
+// SECONDS counts instead in the music's own time since it began, over every
+// pass: the effect is looked for where the recording, from the music's first
+// sound on, first stands at that point of the music (by the lag in force
+// there).  That places effects in a recording that began long after the
+// music did, without a clock shared with the program.
 //
 // It prints one "music:" line, one line per jump and silent run, and one
 // "effect" line per effect; every time is in seconds of the recording.  Its
@@ -391,6 +396,23 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
   return t;
 }
 
+// The first recording index, from the music's first sound on, at which the
+// looping music stands `musicIndex` samples after its start (counted over
+// every pass), by the lag in force there.  Lags taken up again after a
+// dropout may differ from the first by whole passes; only the part of the
+// difference within a pass counts.
+std::int64_t WherePassReaches(const Track& t, std::int64_t length, std::int64_t musicIndex) {
+  std::int64_t at = t.musicZero + musicIndex % length;
+  while (at < t.musicStart) at += length;
+  while (at - length >= t.musicStart) at -= length;
+  if (t.windowResults.empty()) return at;
+  const std::size_t w = std::min(static_cast<std::size_t>((at - t.musicStart) / t.window), t.windowResults.size() - 1);
+  std::int64_t drift = (t.windowResults[w].lag - t.musicZero) % length;
+  if (drift > length / 2) drift -= length;
+  if (drift < -length / 2) drift += length;
+  return at + drift;
+}
+
 struct EffectRequest {
   std::string name;
   std::string path;
@@ -426,6 +448,8 @@ int main(int argc, char** argv) {
       {"left", Channel::kLeft}, {"right", Channel::kRight}, {"mix", Channel::kMix}};
   app.add_option("--music", musicPath, "the music, raw 16-bit stereo at 48000 Hz")->required();
   app.add_flag("--loop", loop, "the music repeats without end");
+  bool loopTime = false;
+  app.add_flag("--loop-time", loopTime, "effect SECONDS count in the music's time over every pass (with --loop)");
   app.add_option("--effect", effectArgs, "NAME=FILE@SECONDS: an effect started SECONDS after the music started");
   app.add_option("--channel", channel, "which channel of every file to compare: left, right or mix (the default)")
       ->transform(CLI::CheckedTransformer(channels, CLI::ignore_case));
@@ -436,6 +460,10 @@ int main(int argc, char** argv) {
   app.add_flag("--windows", listWindows, "also print every window: its time, kind, lag and correlation");
   app.add_option("recording", recordingPath, "the recording, raw 16-bit stereo at 48000 Hz")->required();
   CLI11_PARSE(app, argc, argv);
+  if (loopTime && !loop) {
+    std::fprintf(stderr, "velmo-recording-lag: --loop-time goes with --loop\n");
+    return 2;
+  }
 
   std::vector<EffectRequest> effects;
   for (const std::string& e : effectArgs) {
@@ -494,7 +522,8 @@ int main(int argc, char** argv) {
     // effect is placed by the music's first sound, not by the lag first
     // found: a dropout in the first second and a half, on a loaded
     // machine, can make that first lag land anywhere in the music.
-    const std::int64_t expected = t.musicStart + static_cast<std::int64_t>(e.afterMusicStart * kRate);
+    std::int64_t expected = t.musicStart + static_cast<std::int64_t>(e.afterMusicStart * kRate);
+    if (loopTime) expected = WherePassReaches(t, music.Length(), std::llround(e.afterMusicStart * kRate));
     const std::int64_t from = std::max<std::int64_t>(t.musicStart, expected - kRate / 2);
     const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(recording.size()),
                                                    expected + kRate / 2 + static_cast<std::int64_t>(effect.size()));

@@ -16,7 +16,13 @@
 #    second sink within a second.
 # 3. The server is killed while the music plays and started again: the music
 #    must be back (on the default the user chose) within a second of the
-#    server answering, and the program must end with status 0.
+#    server answering, and the three effects pressed afterwards must each be
+#    heard where they were pressed in the music's time: the device kept time
+#    while the server was away, and lost none of its buffers.
+# 4. The server is stopped for a second (SIGSTOP, then SIGCONT), which the
+#    output takes for a stalled device: the same checks once it goes on.
+# The program must end with status 0 and write nothing on standard error (no
+# "Cannot start playing").
 # Every check of the recordings runs and prints its figures, failing or not;
 # the test fails at the end if any failed.  Continuity (lag jumps, silent
 # windows) is printed, not asserted: this machine's scheduling is too noisy
@@ -76,7 +82,8 @@ thresholds() {
 }
 max_effect_offset=0.25   # seconds between where an effect was started (in the music's time) and where it sounds
 max_follow=1.0           # seconds from the new default sink to the music on it
-max_recovery=1.0         # seconds from the restarted server to the music
+max_recovery=1.0         # seconds from the restarted (or resumed) server to the music
+pause_seconds=1          # how long the server is stopped
 
 mkdir "$work/sounds"
 "$make_samples" "$work/sounds" >/dev/null
@@ -85,8 +92,9 @@ for name in bgm1 sfx1 sfx2 sfx3; do
 done
 
 # Music from the start; an effect 4, 9 and 14 s in; the second sink becomes
-# the default at about 22 s, the server is killed at about 25 s and the
-# script closes the window at 29 s.
+# the default at about 22 s and the server is killed at about 25 s; effects
+# 29, 31 and 33 s in; the server is stopped at about 35 s for a second;
+# effects 39, 41 and 43 s in, and the script closes the window at 46 s.
 cat >"$work/script.txt" <<'SCRIPT'
 press Play BGM (BGM1.WAV)
 wait 4000
@@ -96,9 +104,24 @@ press SFX2 (SFX2.WAV)
 wait 5000
 press SFX3 (SFX3.WAV)
 wait 15000
+press SFX 1 (SFX1.WAV)
+wait 2000
+press SFX2 (SFX2.WAV)
+wait 2000
+press SFX3 (SFX3.WAV)
+wait 6000
+press SFX 1 (SFX1.WAV)
+wait 2000
+press SFX2 (SFX2.WAV)
+wait 2000
+press SFX3 (SFX3.WAV)
+wait 3000
 close
 SCRIPT
 effects=(--effect "sfx1=$work/sfx1.raw@4" --effect "sfx2=$work/sfx2.raw@9" --effect "sfx3=$work/sfx3.raw@14")
+# Placed in the music's time since it began (it loops every 16 s).
+effects_after_restart=(--effect "sfx1=$work/sfx1.raw@29" --effect "sfx2=$work/sfx2.raw@31" --effect "sfx3=$work/sfx3.raw@33")
+effects_after_pause=(--effect "sfx1=$work/sfx1.raw@39" --effect "sfx2=$work/sfx2.raw@41" --effect "sfx3=$work/sfx3.raw@43")
 
 field() { sed -n "s/.*$1.*/\\1/p" <<<"$2" | head -n 1; }
 at_least() { awk -v v="$1" -v min="$2" 'BEGIN { exit !(v != "" && v >= min) }'; }
@@ -118,6 +141,39 @@ music_arrival() {
   [ -n "$arrival" ] || { problem "no music $label"; return 0; }
   matched="$(field '(\([0-9.]*\) % matched)' "$result")"
   at_least "$matched" "$min_matched_percent" || { problem "only $matched % of the windows $label match the music"; arrival=""; }
+}
+
+# effects_heard LABEL RESULT: each effect of the lag tool's RESULT is heard
+# where it was started.
+effects_heard() {
+  local label=$1 result=$2 name line expected found correlation
+  for name in sfx1 sfx2 sfx3; do
+    line="$(grep "^effect $name:" <<<"$result")"
+    expected="$(field 'expected at \([0-9.]*\) s' "$line")"
+    found="$(field 'found at \([0-9.]*\) s' "$line")"
+    correlation="$(field 'correlation \([-0-9.]*\)' "$line")"
+    awk -v c="$correlation" -v min="$min_effect_correlation" -v e="$expected" -v f="$found" -v d="$max_effect_offset" \
+      'BEGIN { exit !(c >= min && f - e <= d && e - f <= d) }' || problem "$name $label is not where it was pressed: $line"
+  done
+}
+
+# comes_back LABEL RECORDING READY ANCHOR ANCHOR_BYTES EFFECT_ARGS...: the
+# music is back in RECORDING within max_recovery of READY (the time the
+# server answered again; ANCHOR is when the recording held ANCHOR_BYTES),
+# and the effects pressed since are heard in the music's time.
+comes_back() {
+  local label=$1 recording=$2 ready=$3 anchor=$4 anchor_bytes=$5 recovery result
+  shift 5
+  music_arrival "$label" "$recording"
+  [ -n "$arrival" ] || return 0
+  recovery="$(awk -v a="$anchor" -v b="$anchor_bytes" -v r="$ready" -v f="$arrival" \
+    'BEGIN { printf "%.3f", (a - r) / 1e6 - b / 192000 + f }')"
+  echo "the music came back $recovery s $label"
+  at_least "$max_recovery" "$recovery" ||
+    problem "the music took $recovery s to come back $label (at most $max_recovery s)"
+  result="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --loop-time "$@" "$recording")"
+  grep '^effect' <<<"$result" | sed "s/^/$label: /"
+  effects_heard "$label" "$result"
 }
 
 run() {
@@ -157,6 +213,15 @@ run() {
   anchor=$(now_us)
   anchor_bytes=$(stat -c %s "$run_work/after.raw")
 
+  # The server stops 35 s after the start, for a second.
+  program_runs_until 35 "$started" || fail "the program ended before the server was stopped: $(cat "$run_work/stderr")"
+  sound_server_pause "$pause_seconds"
+  local resumed pause_anchor pause_anchor_bytes
+  resumed=$(now_us)
+  record_start "$run_work/after_pause.raw" "$SOUND_SINK2" || exit 1
+  pause_anchor=$(now_us)
+  pause_anchor_bytes=$(stat -c %s "$run_work/after_pause.raw")
+
   wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
   local status
   set +e
@@ -171,7 +236,7 @@ run() {
 
   # The stream plays 40 dB down on the left (its pan), so the music is
   # followed on the right channel, where it plays at full level.
-  local before windows matched name line expected found correlation
+  local before windows matched
   before="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 20 "${effects[@]}" "$run_work/before.raw")"
   echo "before the switch: $before"
   windows="$(field '; \([0-9]*\) windows of' "$before")"
@@ -182,14 +247,7 @@ run() {
     [ "$windows" -ge 990 ] || problem "only $windows windows of music before the switch (20 s is 1000)"
     at_least "$matched" "$min_matched_percent" || problem "only $matched % of the windows before the switch match the music"
   fi
-  for name in sfx1 sfx2 sfx3; do
-    line="$(grep "^effect $name:" <<<"$before")"
-    expected="$(field 'expected at \([0-9.]*\) s' "$line")"
-    found="$(field 'found at \([0-9.]*\) s' "$line")"
-    correlation="$(field 'correlation \([-0-9.]*\)' "$line")"
-    awk -v c="$correlation" -v min="$min_effect_correlation" -v e="$expected" -v f="$found" -v d="$max_effect_offset" \
-      'BEGIN { exit !(c >= min && f - e <= d && e - f <= d) }' || problem "$name is not in the recording: $line"
-  done
+  effects_heard "before the switch" "$before"
 
   local follow recovery
   music_arrival "on the new default sink" "$run_work/switch.raw"
@@ -211,14 +269,9 @@ run() {
   awk -v r="$rest" 'BEGIN { exit !(r != "" && r < 1e-3) }' ||
     problem "the music still plays on $SOUND_SINK after the switch (RMS $rest)"
 
-  music_arrival "after the restart" "$run_work/after.raw"
-  if [ -n "$arrival" ]; then
-    recovery="$(awk -v a="$anchor" -v b="$anchor_bytes" -v r="$ready" -v f="$arrival" \
-      'BEGIN { printf "%.3f", (a - r) / 1e6 - b / 192000 + f }')"
-    echo "the music came back $recovery s after the restarted server answered"
-    at_least "$max_recovery" "$recovery" ||
-      problem "the music took $recovery s to come back after the restart (at most $max_recovery s)"
-  fi
+  comes_back "after the restart" "$run_work/after.raw" "$ready" "$anchor" "$anchor_bytes" "${effects_after_restart[@]}"
+  comes_back "after the pause" "$run_work/after_pause.raw" "$resumed" "$pause_anchor" "$pause_anchor_bytes" \
+    "${effects_after_pause[@]}"
 }
 
 for driver in "${drivers[@]}"; do

@@ -1,5 +1,5 @@
-// Losing the sound device: buffers become lost, and come back with Restore
-// once the device is there again.
+// Losing the sound device: no buffer is lost.  The device keeps time without
+// it, so callers see no difference, and the sound carries on when it returns.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,88 +14,84 @@
 namespace velmo::testing {
 namespace {
 
-TEST(DeviceLoss, BuffersAreLostUntilTheDeviceReturnsAndRestoreBringsThemBack) {
-  ManualDevice dev;
-  const auto samples = Ramp(2 * 500);
-  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), 2000);
-  Write(buffer, 0, samples.data(), 2000);
-  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
-  dev.output().Render(100);
-
-  dev.output().SimulateRemoval();
-  DWORD status = 0;
-  ASSERT_EQ(buffer->GetStatus(&status), DS_OK);
-  EXPECT_EQ(status, DSBSTATUS_BUFFERLOST);
-  void *p1 = nullptr, *p2 = nullptr;
-  DWORD n1 = 0, n2 = 0;
-  EXPECT_EQ(buffer->Lock(0, 4, &p1, &n1, &p2, &n2, 0), DSERR_BUFFERLOST);
-  EXPECT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DSERR_BUFFERLOST);
-  // While no device is there, Restore cannot succeed.
-  EXPECT_EQ(buffer->Restore(), DSERR_BUFFERLOST);
-  for (auto s : dev.output().Render(100)) ASSERT_EQ(s, 0);
-
-  dev.output().SimulateReopen();
-  ASSERT_EQ(buffer->GetStatus(&status), DS_OK);
-  EXPECT_EQ(status, DSBSTATUS_BUFFERLOST);  // still lost until restored
-  ASSERT_EQ(buffer->Restore(), DS_OK);
-  ASSERT_EQ(buffer->GetStatus(&status), DS_OK);
-  EXPECT_EQ(status, 0u);
-  DWORD play = 99, write = 99;
-  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
-  EXPECT_EQ(play, 0u);
-  // The memory came back silent: its contents must be written again.
-  for (auto s : dev.output().Render(10)) ASSERT_EQ(s, 0);
-  Write(buffer, 0, samples.data(), 2000);
-  ASSERT_EQ(buffer->Play(0, 0, 0), DS_OK);
-  const auto out = dev.output().Render(500);
-  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], samples[i]);
-  // Restoring a buffer that is not lost does nothing.
-  EXPECT_EQ(buffer->Restore(), DS_OK);
-
-  // A buffer created after the device came back was never lost.
-  IDirectSoundBuffer* later = dev.Create(PcmFormat(1, 8000, 8), 100);
-  ASSERT_EQ(later->GetStatus(&status), DS_OK);
-  EXPECT_EQ(status, 0u);
-  later->Release();
-  buffer->Release();
+DWORD Status(IDirectSoundBuffer* buffer) {
+  DWORD status = 0xffffffff;
+  EXPECT_EQ(buffer->GetStatus(&status), DS_OK);
+  return status;
 }
 
-// What the calls that do not touch the memory answer on a lost buffer: the
-// cursors stay readable (the write cursor at the play cursor, since nothing
-// is read), a seek is kept until Restore rewinds, Stop succeeds, and a lock
-// taken before the loss can still be closed.  Lock and Play say the buffer
-// is lost.
-TEST(DeviceLoss, ALostBufferStillAnswersTheCallsThatLeaveItsMemoryAlone) {
+DWORD PlayCursor(IDirectSoundBuffer* buffer) {
+  DWORD play = 0xffffffff, write = 0;
+  EXPECT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
+  return play;
+}
+
+// The manual output's Render calls are the clock, away or not: while the
+// output is away they mix unheard.
+TEST(DeviceLoss, WhileTheOutputIsAwayEveryCallAnswersAsBeforeAndTimeGoesOn) {
   ManualDevice dev;
   const auto samples = Ramp(2 * 500);
-  IDirectSoundBuffer* buffer = dev.Create(PcmFormat(2, 48000, 16), 2000);
-  Write(buffer, 0, samples.data(), 2000);
-  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  IDirectSoundBuffer* music = dev.Create(PcmFormat(2, 48000, 16), 2000);
+  IDirectSoundBuffer* effect = dev.Create(PcmFormat(2, 48000, 16), 400);
+  Write(music, 0, samples.data(), 2000);
+  Write(effect, 0, samples.data(), 400);
+  ASSERT_EQ(music->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   dev.output().Render(100);
-  void *p1 = nullptr, *p2 = nullptr;
-  DWORD n1 = 0, n2 = 0;
-  ASSERT_EQ(buffer->Lock(0, 16, &p1, &n1, &p2, &n2, 0), DS_OK);
 
   dev.output().SimulateRemoval();
-  DWORD play = 99, write = 99;
-  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
-  EXPECT_EQ(play, 400u);
-  EXPECT_EQ(write, 400u);
-  EXPECT_EQ(buffer->Unlock(p1, n1, p2, n2), DS_OK);
-  EXPECT_EQ(buffer->Unlock(p1, n1, p2, n2), DSERR_INVALIDPARAM) << "the lock is closed";
-  EXPECT_EQ(buffer->SetCurrentPosition(800), DS_OK);
-  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
-  EXPECT_EQ(play, 800u);
-  EXPECT_EQ(write, 800u);
-  EXPECT_EQ(buffer->SetCurrentPosition(2000), DSERR_INVALIDPARAM);
-  EXPECT_EQ(buffer->Stop(), DS_OK);
-  for (auto s : dev.output().Render(100)) ASSERT_EQ(s, 0);
+  EXPECT_EQ(Status(music), DSBSTATUS_PLAYING | DSBSTATUS_LOOPING);
+  EXPECT_EQ(PlayCursor(music), 400u);
+  // An effect pressed now plays out unheard, instead of late.
+  ASSERT_EQ(effect->Play(0, 0, 0), DS_OK);
+  EXPECT_EQ(Status(effect), DSBSTATUS_PLAYING);
+  for (auto s : dev.output().Render(150)) ASSERT_EQ(s, 0);
+  EXPECT_EQ(Status(effect), 0u) << "the one-shot ended while nothing was heard";
+  EXPECT_EQ(PlayCursor(music), 1000u) << "the music's cursor moved on";
+  // Writing, seeking, stopping and starting work as with an output.
+  Write(effect, 0, samples.data() + 200, 400);
+  ASSERT_EQ(effect->SetCurrentPosition(0), DS_OK);
+  ASSERT_EQ(effect->Stop(), DS_OK);
+  EXPECT_EQ(music->Restore(), DS_OK);
 
+  // The music goes on from where time has taken it, 250 frames in.
   dev.output().SimulateReopen();
-  ASSERT_EQ(buffer->Restore(), DS_OK);
-  ASSERT_EQ(buffer->GetCurrentPosition(&play, &write), DS_OK);
-  EXPECT_EQ(play, 0u) << "Restore rewinds";
-  buffer->Release();
+  const auto out = dev.output().Render(500);
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], samples[(500 + i) % samples.size()]) << i;
+  // And an effect pressed after the return is heard at once, with what was
+  // written while the output was away.
+  ASSERT_EQ(music->Stop(), DS_OK);
+  ASSERT_EQ(effect->Play(0, 0, 0), DS_OK);
+  const auto heard = dev.output().Render(100);
+  for (std::size_t i = 0; i < heard.size(); ++i) ASSERT_EQ(heard[i], samples[200 + i]) << i;
+  effect->Release();
+  music->Release();
+}
+
+// Without a keeper of its own, the device keeps time with a real-time null
+// output: a one-shot started while the output is away ends on its own.
+TEST(DeviceLoss, TheDefaultKeeperPlaysOutAOneShotInRealTime) {
+  auto owned = std::make_unique<ManualOutput>();
+  ManualOutput* output = owned.get();
+  IDirectSound* device = CreateAudioDeviceWithOutput(std::move(owned));
+  ASSERT_EQ(device->Initialize(nullptr), DS_OK);
+  WAVEFORMATEX format = PcmFormat(1, 48000, 16);
+  DSBUFFERDESC desc = Description(&format, 960);  // 10 ms
+  IDirectSoundBuffer* effect = nullptr;
+  ASSERT_EQ(device->CreateSoundBuffer(&desc, &effect, nullptr), DS_OK);
+  output->SimulateRemoval();
+  ASSERT_EQ(effect->Play(0, 0, 0), DS_OK);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Status(effect) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(Status(effect), 0u);
+  // Once the output is back, only its own calls mix: the cursor stands.
+  ASSERT_EQ(effect->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  output->SimulateReopen();
+  const DWORD play = PlayCursor(effect);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(PlayCursor(effect), play);
+  effect->Release();
+  EXPECT_EQ(device->Release(), 0u);
 }
 
 // SDL's dummy driver stands in for a sound card: it pulls the mix in real
@@ -134,22 +130,14 @@ TEST_F(SdlOutputTest, PlaysThroughSdlAndReopensAfterRemoval) {
     return buffer->GetCurrentPosition(&play, &write) == DS_OK && play > 0;
   }));
 
+  // A removal is closed, reported and reopened by the watcher; the buffer
+  // plays on through it, never lost.
   output->SimulateRemoval();
-  EXPECT_TRUE(Eventually([&] {
-    DWORD status = 0;
-    return buffer->GetStatus(&status) == DS_OK && status == DSBSTATUS_BUFFERLOST;
-  }));
-  void *p1 = nullptr, *p2 = nullptr;
-  DWORD n1 = 0, n2 = 0;
-  EXPECT_EQ(buffer->Lock(0, 4, &p1, &n1, &p2, &n2, 0), DSERR_BUFFERLOST);
-  // The watcher opens the default output again, and Restore then works.
-  EXPECT_TRUE(Eventually([&] { return buffer->Restore() == DS_OK; }));
+  EXPECT_TRUE(Eventually([&] { return output->Reopenings() == 1; }));
   EXPECT_TRUE(output->DeviceOpen());
-  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
-  EXPECT_TRUE(Eventually([&] {
-    DWORD play = 0, write = 0;
-    return buffer->GetCurrentPosition(&play, &write) == DS_OK && play > 0;
-  }));
+  EXPECT_EQ(Status(buffer), DSBSTATUS_PLAYING | DSBSTATUS_LOOPING);
+  const DWORD before = PlayCursor(buffer);
+  EXPECT_TRUE(Eventually([&] { return PlayCursor(buffer) != before; }));
   buffer->Release();
   EXPECT_EQ(device->Release(), 0u);
 }
