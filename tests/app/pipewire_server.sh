@@ -116,6 +116,8 @@ sound_server_start() {
     cat "$sound_server_log" >&2
     return 1
   fi
+  # pipewire-pulse exits if a client makes this folder while it starts.
+  mkdir -m 700 -p "$XDG_RUNTIME_DIR/pulse"
   pipewire-pulse >>"$pipewire_work/pipewire-pulse.log" 2>&1 &
   pulse_server_pid=$!
   if ! wait_until 10 server_answers; then
