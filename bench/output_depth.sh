@@ -12,6 +12,13 @@
 #   bench/output_depth.sh [BUILD_DIR] [RUNS] [LATENCIES]
 #       (build/default, 3 runs, "10 20 40": ms, velmo-sample's --latency-ms
 #        and paplay's --latency-msec)
+#   bench/output_depth.sh BUILD_DIR PRESSES LATENCIES pipewire
+#       press latency only, on a PipeWire server of our own
+#       (tests/app/pipewire_server.sh): for each latency ("default" for no
+#       --latency-ms), PRESSES presses through each of velmo-sample's paths
+#       there (the native PipeWire output, SDL's pulseaudio driver through
+#       pipewire-pulse, SDL's pipewire driver), first quiet and then with
+#       both cores kept busy.
 #
 # The effect latency: velmo-sample runs a script read from a pipe, and the
 # script presses SFX 1 twenty times, 0.5 to 0.8 s apart, each press's time
@@ -34,12 +41,19 @@ latencies="${3:-10 20 40}"
 sample="$build/app/velmo-sample" make_samples="$build/tools/velmo-make-samples"
 lag_tool="$build/tools/velmo-recording-lag"
 presses=20
+server="${4:-pulseaudio}"
+if [ "$server" = pipewire ]; then presses="${2:-30}"; latencies="${3:-default}"; fi
 for tool in "$sample" "$make_samples" "$lag_tool"; do
   [ -x "$tool" ] || { echo "output_depth: $tool is not built" >&2; exit 1; }
 done
 command -v paplay >/dev/null || { echo "output_depth: paplay is missing (scripts/install-deps)" >&2; exit 1; }
-# shellcheck source=../tests/app/sound_server.sh
-source "$repo/tests/app/sound_server.sh"
+if [ "$server" = pipewire ]; then
+  # shellcheck source=../tests/app/pipewire_server.sh
+  source "$repo/tests/app/pipewire_server.sh"
+else
+  # shellcheck source=../tests/app/sound_server.sh
+  source "$repo/tests/app/sound_server.sh"
+fi
 
 seconds=20
 work="$(mktemp -d)"
@@ -140,9 +154,15 @@ period_ms() {
 
 # Presses SFX 1 in velmo-sample, as a person would, and prints
 # press_latency's summary line (the per-press figures go to the log).
+# PATH (pulseaudio unless told) is the SDL driver, or "native" for the
+# program's default output with a PipeWire server (the native output).  MS
+# "default" passes no --latency-ms.
 press_latency() {
-  local ms=$1
-  local recording="$work/presses-$ms.raw" stamps="$work/stamps-$ms" times="$work/press-times-$ms"
+  local ms=$1 path=${2:-pulseaudio}
+  local recording="$work/presses-$ms-$path.raw" stamps="$work/stamps-$ms-$path" times="$work/press-times-$ms-$path"
+  local output_env=(VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER="$path") latency_arg=(--latency-ms "$ms")
+  [ "$path" != native ] || output_env=(-u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER)
+  [ "$ms" != default ] || latency_arg=()
   rm -f "$work/fifo" "$work/script-fifo"
   mkfifo "$work/fifo" "$work/script-fifo"
   "$probe" record "$stamps" "$recording" <"$work/fifo" &
@@ -151,10 +171,10 @@ press_latency() {
     >"$work/fifo" 2>>"$sound_server_log" &
   record_pids+=($!)
   wait_until 5 recording_connected || { echo "output_depth: parec did not connect" >&2; return 1; }
-  pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
+  wake_sink "$SOUND_SINK"
   # shellcheck disable=SC2086
-  (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
-    "$sample" --headless --latency-ms "$ms" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms") &
+  (cd "$work/sounds" && exec env "${output_env[@]}" ${VELMO_DEPTH_ENV:-} \
+    "$sample" --headless "${latency_arg[@]}" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms-$path") &
   player_pid=$!
   exec 3>"$work/script-fifo"
   sleep 1.5  # the window is up and the device open
@@ -172,10 +192,26 @@ press_latency() {
   sleep 0.3
   record_stop
   wait "$probe_pid" 2>/dev/null || true
-  "$probe" analyse "$stamps" "$recording" "$times" "$work/sfx1.raw" >"$work/press-report-$ms"
-  sed 's/^/      /' "$work/press-report-$ms" | grep -v '^      presses' | paste -sd' ' | fold -w 110 -s
-  tail -n 1 "$work/press-report-$ms"
+  "$probe" analyse "$stamps" "$recording" "$times" "$work/sfx1.raw" >"$work/press-report-$ms-$path"
+  sed 's/^/      /' "$work/press-report-$ms-$path" | grep -v '^      presses' | paste -sd' ' | fold -w 110 -s
+  tail -n 1 "$work/press-report-$ms-$path"
 }
+
+# The PipeWire server: press latency through each path, quiet, then loaded.
+if [ "$server" = pipewire ]; then
+  for state in quiet loaded; do
+    [ "$state" = quiet ] || start_load
+    echo "output_depth: pipewire, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
+    for ms in $latencies; do
+      for path in native pulseaudio pipewire; do
+        press_latency "$ms" "$path" >"$work/press-summary"
+        echo "  $state  latency $ms  $(printf '%-10s' "$path")  $(tail -n 1 "$work/press-summary")"
+        sed 's/^/      /' "$work/stderr-presses-$ms-$path"
+      done
+    done
+  done
+  exit 0
+fi
 
 echo "output_depth: $runs runs of $seconds s a latency, both cores loaded${VELMO_DEPTH_ENV:+ ($VELMO_DEPTH_ENV)}"
 echo "output_depth: load before: $(uptime | sed 's/.*load average/load average/')"
@@ -194,7 +230,7 @@ for ms in $latencies; do
       measure ours "$run" "$ms"
     fi
   done
-  press_latency "$ms" >"$work/press-summary-$ms"
+  press_latency "$ms" pulseaudio >"$work/press-summary-$ms"
   cat "$work/press-summary-$ms"
   echo "$ms $(tail -n 1 "$work/press-summary-$ms")" >>"$work/latency"
 done
