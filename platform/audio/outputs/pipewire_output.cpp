@@ -51,7 +51,7 @@ struct PipeWireApi {
 };
 
 // Loaded once per process and kept: the library cannot be unloaded safely
-// once initialised.  Null when it is not installed.
+// once initialised.  Null when it is not installed (or lacks a function).
 const PipeWireApi* LoadPipeWire() {
   static std::once_flag once;
   static PipeWireApi api{};
@@ -84,11 +84,18 @@ const PipeWireApi* LoadPipeWire() {
     find(api.stream_connect, "pw_stream_connect");
     find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
     find(api.stream_queue_buffer, "pw_stream_queue_buffer");
-    if (!all) return;  // a library too old: kept loaded, never used
-    api.init(nullptr, nullptr);
-    loaded = true;
+    loaded = all;  // a library too old stays loaded, never used
   });
   return loaded ? &api : nullptr;
+}
+
+// The library, initialised: pw_init loads PipeWire's support plugins and
+// reads its logging settings, which only an output that opens needs.
+const PipeWireApi* StartPipeWire() {
+  static std::once_flag once;
+  const PipeWireApi* api = LoadPipeWire();
+  if (api != nullptr) std::call_once(once, [api] { api->init(nullptr, nullptr); });
+  return api;
 }
 
 constexpr std::uint64_t kTickNs = 20'000'000;  // the loop's timer: every 20 ms
@@ -357,7 +364,7 @@ PipeWireOutput::~PipeWireOutput() { Close(); }
 
 bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   if (connection_) return false;
-  const PipeWireApi* api = LoadPipeWire();
+  const PipeWireApi* api = StartPipeWire();
   if (api == nullptr) return false;
   auto connection = std::make_unique<Connection>();
   connection->api = api;
@@ -404,8 +411,9 @@ void PipeWireOutput::Close() {
   connection_.reset();
 }
 
+// The socket first: on a machine without a server the library is never
+// loaded.
 bool PipeWireServerAnswers() {
-  if (LoadPipeWire() == nullptr) return false;
   const std::string path = ServerSocketPath();
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof address.sun_path) return false;
@@ -415,7 +423,7 @@ bool PipeWireServerAnswers() {
   if (fd < 0) return false;
   const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   ::close(fd);
-  return answers;
+  return answers && LoadPipeWire() != nullptr;
 }
 
 std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {
