@@ -18,7 +18,11 @@
 #       --latency-ms), PRESSES presses through each of velmo-sample's paths
 #       there (the native PipeWire output, SDL's pulseaudio driver through
 #       pipewire-pulse, SDL's pipewire driver), first quiet and then with
-#       both cores kept busy.
+#       both cores kept busy.  VELMO_DEPTH_RUNS=N first plays the music N
+#       times at each latency through the native output beside
+#       `pw-play --latency=FRAMES` at the same quantum, both cores loaded,
+#       and prints each one's lag jumps and silent windows.
+#       VELMO_DEPTH_SECONDS sets the music's length (20 s).
 #
 # The effect latency: velmo-sample runs a script read from a pipe, and the
 # script presses SFX 1 twenty times, 0.5 to 0.8 s apart, each press's time
@@ -55,7 +59,7 @@ else
   source "$repo/tests/app/sound_server.sh"
 fi
 
-seconds=20
+seconds=${VELMO_DEPTH_SECONDS:-20}
 work="$(mktemp -d)"
 load_pids=()
 player_pid=""
@@ -76,7 +80,7 @@ mkdir "$work/sounds"
 sox "$work/sounds/bgm1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/bgm1.raw"
 # paplay gets the same music, looped to a little over the measured length,
 # at the file's own rate: the server converts it as our mixer does.
-sox "$work/sounds/bgm1.wav" "$work/loop.wav" repeat 1 trim 0 $((seconds + 1))
+sox "$work/sounds/bgm1.wav" "$work/loop.wav" repeat $((seconds / 16 + 1)) trim 0 $((seconds + 1))
 printf 'press Play BGM (BGM1.WAV)\nwait %d\nclose\n' $(((seconds + 1) * 1000)) >"$work/script.txt"
 sox "$work/sounds/sfx1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/sfx1.raw"
 sound_server_start
@@ -197,8 +201,66 @@ press_latency() {
   tail -n 1 "$work/press-report-$ms-$path"
 }
 
-# The PipeWire server: press latency through each path, quiet, then loaded.
+# The native output's quantum at a latency, in frames (PipeWireQuantumFor).
+quantum_frames() {
+  [ "$1" != default ] || { echo 256; return; }
+  awk -v ms="$1" 'BEGIN { f = int(48000 * ms / 1000); q = 64; while (q < 8192 && q * q * 2 < f * f) q *= 2; print q }'
+}
+
+# Plays with PLAYER (native or pw-play) at latency MS, both cores loaded,
+# and prints one line of figures.
+measure_pipewire() {
+  local player=$1 run=$2 ms=$3 frames latency_arg=()
+  frames=$(quantum_frames "$ms")
+  [ "$ms" = default ] || latency_arg=(--latency-ms "$ms")
+  local recording="$work/$player-$ms-$run.raw"
+  record_start "$recording"
+  if [ "$player" = native ]; then
+    (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER \
+      "$sample" --headless "${latency_arg[@]}" --script "$work/script.txt" 2>"$work/stderr-$run") &
+  else
+    pw-play --latency="$frames" "$work/loop.wav" &
+  fi
+  player_pid=$!
+  wait_until $((seconds + 10)) dead "$player_pid" || stop_pid "$player_pid" 3
+  wait "$player_pid" 2>/dev/null || true
+  player_pid=""
+  record_stop
+  local figures
+  figures="$("$lag_tool" --channel "$([ "$player" = native ] && echo right || echo mix)" --music "$work/bgm1.raw" \
+    --loop --seconds "$seconds" "$recording" | head -n 1)"
+  awk -v who="$player" -v run="$run" -v f="$figures" -v ms="$ms" -v frames="$frames" -v runs="$work/runs" '
+    function grab(re, skip, tail) { if (!match(f, re)) return "?"; return substr(f, RSTART + skip, RLENGTH - skip - tail) }
+    BEGIN {
+      printf "  %s (%d frames) run %d %-7s jumps %2s (largest %5s ms)  silent windows %3s  matched %5s %%\n", ms, frames, run, who,
+        grab("[0-9]+ jumps", 0, 6), grab("largest [0-9.]+", 8, 0), grab("[0-9]+ silent", 0, 7), grab("[(][0-9.]+ %", 1, 2)
+      print ms, who, grab("[0-9]+ jumps", 0, 6), grab("[0-9]+ silent", 0, 7) >>runs
+    }'
+  [ "$player" != native ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
+}
+
+# The PipeWire server: with VELMO_DEPTH_RUNS set, that many runs of music
+# through the native output beside pw-play at the same quantum, both cores
+# loaded; then press latency through each path, quiet, then loaded.
 if [ "$server" = pipewire ]; then
+  : >"$work/runs"
+  if [ -n "${VELMO_DEPTH_RUNS:-}" ]; then
+    start_load
+    echo "output_depth: pipewire, continuity, $VELMO_DEPTH_RUNS runs of $seconds s, both cores loaded; load: $(uptime | sed 's/.*load average/load average/')"
+    for ms in $latencies; do
+      for run in $(seq 1 "$VELMO_DEPTH_RUNS"); do
+        if [ $((run % 2)) -eq 1 ]; then
+          measure_pipewire native "$run" "$ms"; measure_pipewire pw-play "$run" "$ms"
+        else
+          measure_pipewire pw-play "$run" "$ms"; measure_pipewire native "$run" "$ms"
+        fi
+      done
+      awk -v ms="$ms" '$1 == ms { j[$2] += $3; s[$2] += $4 }
+        END { printf "  %s: native jumps %d silent %d; pw-play jumps %d silent %d (sums)\n", ms, j["native"], s["native"], j["pw-play"], s["pw-play"] }' "$work/runs"
+    done
+    for pid in "${load_pids[@]}"; do stop_pid "$pid" 2; done
+    load_pids=()
+  fi
   for state in quiet loaded; do
     [ "$state" = quiet ] || start_load
     echo "output_depth: pipewire, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
