@@ -2,10 +2,8 @@
 # PipeWire server.  Sourced by it; uses its variables and functions (work,
 # sample, lag_tool, problem, fail, music_arrival, program_runs_until, ...).
 #
-# native_stream_check      while the program runs: its stream is a native
-#                          PipeWire node (not one made through
-#                          pipewire-pulse), so the default chose the native
-#                          output
+# native_stream_check      while the program runs: its stream is the native
+#                          output's node, so the default chose that output
 # run_native_restarts      driver "native-restarts": the server is killed
 #                          and started again 5 times in a row while the
 #                          music plays; each time the music must be back
@@ -19,15 +17,14 @@
 #                          itself jumps at a change), and must match the
 #                          music as well as the plain run's
 
-# Prints "name|client.api" for every node the server has.
+# Prints the name of every node the server has.  Only the native output
+# names its node velmo-sound; a stream made through pipewire-pulse is named
+# after the program (velmo-sample), one of SDL's PipeWire driver after the
+# program too.
 pipewire_nodes() {
-  pw-cli ls Node 2>/dev/null | awk '
-    /^[[:space:]]*id [0-9]+,/ { if (name != "") print name "|" api; name = ""; api = "" }
-    /node.name = / { name = $3; gsub(/"/, "", name) }
-    /client.api = / { api = $3; gsub(/"/, "", api) }
-    END { if (name != "") print name "|" api }'
+  pw-cli ls Node 2>/dev/null | sed -n 's/^[[:space:]]*node.name = "\(.*\)"$/\1/p'
 }
-native_node_present() { pipewire_nodes | grep -qx 'velmo-sound|'; }
+native_node_present() { pipewire_nodes | grep -qx 'velmo-sound'; }
 
 native_stream_check() {
   if ! wait_until 5 native_node_present; then
