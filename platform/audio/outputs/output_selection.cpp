@@ -66,7 +66,7 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   // value is refused whichever output is chosen, as a bad rate is.
   std::uint32_t latencyMs = 0;
   if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return nullptr;
-  if (choice.kind == OutputKind::kDefault) choice.kind = PipeWireServerAnswers() ? OutputKind::kPipeWire : OutputKind::kSdl;
+  if (choice.kind == OutputKind::kDefault) choice.kind = PipeWireIsTheSoundServer() ? OutputKind::kPipeWire : OutputKind::kSdl;
   switch (choice.kind) {
     case OutputKind::kDefault:
       return nullptr;  // resolved above
@@ -94,7 +94,7 @@ bool SelectedOutputPresent() {
   if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return false;
   switch (choice.kind) {
     case OutputKind::kDefault:
-      return PipeWireServerAnswers() || SdlAudioPresent();
+      return PipeWireIsTheSoundServer() || SdlAudioPresent();
     case OutputKind::kSdl:
       return SdlAudioPresent();
     case OutputKind::kPipeWire:

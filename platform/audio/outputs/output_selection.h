@@ -13,7 +13,7 @@
 namespace velmo {
 
 // kDefault is the choice made here: the native PipeWire output when a
-// PipeWire server answers, otherwise SDL (which finds PulseAudio, ALSA or
+// PipeWire server answers and does the desktop's sound, otherwise SDL (which finds PulseAudio, ALSA or
 // JACK, or fails and leaves the program quiet).
 enum class OutputKind { kDefault, kSdl, kPipeWire, kNull, kCapture };
 
@@ -75,5 +75,9 @@ bool SdlAudioPresent();
 // Whether libpipewire loads and a PipeWire server's socket takes a
 // connection here (pipewire_output.cpp).  Asked anew at each call.
 bool PipeWireServerAnswers();
+// Whether that server also does the desktop's sound: it answers, and the
+// PulseAudio server of the runtime folder, if any, is not PulseAudio itself
+// (a desktop may run PipeWire for video only, beside PulseAudio).
+bool PipeWireIsTheSoundServer();
 
 }  // namespace velmo

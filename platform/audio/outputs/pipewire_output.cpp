@@ -426,6 +426,33 @@ bool PipeWireServerAnswers() {
   return answers && LoadPipeWire() != nullptr;
 }
 
+// A desktop may run PipeWire for screen sharing and cameras only, beside
+// PulseAudio for sound: a stream there would wait for a sink that never
+// comes.  PulseAudio, and PipeWire's own PulseAudio server when PipeWire
+// does the sound, write their process id into the runtime folder's pulse/pid;
+// when the process named there is PulseAudio itself, sound goes through it.
+bool PipeWireIsTheSoundServer() {
+  if (!PipeWireServerAnswers()) return false;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime == '\0') return true;
+  char pid[32] = {};
+  if (FILE* file = std::fopen((std::string(runtime) + "/pulse/pid").c_str(), "re")) {
+    const bool read = std::fgets(pid, sizeof pid, file) != nullptr;
+    std::fclose(file);
+    if (!read) return true;
+  } else {
+    return true;
+  }
+  pid[std::strcspn(pid, "\n")] = '\0';
+  char comm[32] = {};
+  if (FILE* file = std::fopen((std::string("/proc/") + pid + "/comm").c_str(), "re")) {
+    if (std::fgets(comm, sizeof comm, file) == nullptr) comm[0] = '\0';
+    std::fclose(file);
+  }
+  comm[std::strcspn(comm, "\n")] = '\0';
+  return std::strcmp(comm, "pulseaudio") != 0;
+}
+
 std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {
   return std::make_unique<PipeWireOutput>(rate, latencyMs);
 }
