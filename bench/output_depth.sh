@@ -12,6 +12,17 @@
 #   bench/output_depth.sh [BUILD_DIR] [RUNS] [LATENCIES]
 #       (build/default, 3 runs, "10 20 40": ms, velmo-sample's --latency-ms
 #        and paplay's --latency-msec)
+#   bench/output_depth.sh BUILD_DIR PRESSES LATENCIES pipewire
+#       press latency only, on a PipeWire server of our own
+#       (tests/app/pipewire_server.sh): for each latency ("default" for no
+#       --latency-ms), PRESSES presses through each of velmo-sample's paths
+#       there (the native PipeWire output, SDL's pulseaudio driver through
+#       pipewire-pulse, SDL's pipewire driver), first quiet and then with
+#       both cores kept busy.  VELMO_DEPTH_RUNS=N first plays the music N
+#       times at each latency through the native output beside
+#       `pw-play --latency=FRAMES` at the same quantum, both cores loaded,
+#       and prints each one's lag jumps and silent windows.
+#       VELMO_DEPTH_SECONDS sets the music's length (20 s).
 #
 # The effect latency: velmo-sample runs a script read from a pipe, and the
 # script presses SFX 1 twenty times, 0.5 to 0.8 s apart, each press's time
@@ -34,14 +45,21 @@ latencies="${3:-10 20 40}"
 sample="$build/app/velmo-sample" make_samples="$build/tools/velmo-make-samples"
 lag_tool="$build/tools/velmo-recording-lag"
 presses=20
+server="${4:-pulseaudio}"
+if [ "$server" = pipewire ]; then presses="${2:-30}"; latencies="${3:-default}"; fi
 for tool in "$sample" "$make_samples" "$lag_tool"; do
   [ -x "$tool" ] || { echo "output_depth: $tool is not built" >&2; exit 1; }
 done
 command -v paplay >/dev/null || { echo "output_depth: paplay is missing (scripts/install-deps)" >&2; exit 1; }
-# shellcheck source=../tests/app/sound_server.sh
-source "$repo/tests/app/sound_server.sh"
+if [ "$server" = pipewire ]; then
+  # shellcheck source=../tests/app/pipewire_server.sh
+  source "$repo/tests/app/pipewire_server.sh"
+else
+  # shellcheck source=../tests/app/sound_server.sh
+  source "$repo/tests/app/sound_server.sh"
+fi
 
-seconds=20
+seconds=${VELMO_DEPTH_SECONDS:-20}
 work="$(mktemp -d)"
 load_pids=()
 player_pid=""
@@ -62,7 +80,7 @@ mkdir "$work/sounds"
 sox "$work/sounds/bgm1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/bgm1.raw"
 # paplay gets the same music, looped to a little over the measured length,
 # at the file's own rate: the server converts it as our mixer does.
-sox "$work/sounds/bgm1.wav" "$work/loop.wav" repeat 1 trim 0 $((seconds + 1))
+sox "$work/sounds/bgm1.wav" "$work/loop.wav" repeat $((seconds / 16 + 1)) trim 0 $((seconds + 1))
 printf 'press Play BGM (BGM1.WAV)\nwait %d\nclose\n' $(((seconds + 1) * 1000)) >"$work/script.txt"
 sox "$work/sounds/sfx1.wav" -t raw -e signed -b 16 -c 2 -r 48000 "$work/sfx1.raw"
 sound_server_start
@@ -140,9 +158,15 @@ period_ms() {
 
 # Presses SFX 1 in velmo-sample, as a person would, and prints
 # press_latency's summary line (the per-press figures go to the log).
+# PATH (pulseaudio unless told) is the SDL driver, or "native" for the
+# program's default output with a PipeWire server (the native output).  MS
+# "default" passes no --latency-ms.
 press_latency() {
-  local ms=$1
-  local recording="$work/presses-$ms.raw" stamps="$work/stamps-$ms" times="$work/press-times-$ms"
+  local ms=$1 path=${2:-pulseaudio}
+  local recording="$work/presses-$ms-$path.raw" stamps="$work/stamps-$ms-$path" times="$work/press-times-$ms-$path"
+  local output_env=(VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER="$path") latency_arg=(--latency-ms "$ms")
+  [ "$path" != native ] || output_env=(-u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER)
+  [ "$ms" != default ] || latency_arg=()
   rm -f "$work/fifo" "$work/script-fifo"
   mkfifo "$work/fifo" "$work/script-fifo"
   "$probe" record "$stamps" "$recording" <"$work/fifo" &
@@ -151,10 +175,10 @@ press_latency() {
     >"$work/fifo" 2>>"$sound_server_log" &
   record_pids+=($!)
   wait_until 5 recording_connected || { echo "output_depth: parec did not connect" >&2; return 1; }
-  pactl suspend-sink "$SOUND_SINK" 1 && pactl suspend-sink "$SOUND_SINK" 0
+  wake_sink "$SOUND_SINK"
   # shellcheck disable=SC2086
-  (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
-    "$sample" --headless --latency-ms "$ms" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms") &
+  (cd "$work/sounds" && exec env "${output_env[@]}" ${VELMO_DEPTH_ENV:-} \
+    "$sample" --headless "${latency_arg[@]}" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms-$path") &
   player_pid=$!
   exec 3>"$work/script-fifo"
   sleep 1.5  # the window is up and the device open
@@ -172,10 +196,84 @@ press_latency() {
   sleep 0.3
   record_stop
   wait "$probe_pid" 2>/dev/null || true
-  "$probe" analyse "$stamps" "$recording" "$times" "$work/sfx1.raw" >"$work/press-report-$ms"
-  sed 's/^/      /' "$work/press-report-$ms" | grep -v '^      presses' | paste -sd' ' | fold -w 110 -s
-  tail -n 1 "$work/press-report-$ms"
+  "$probe" analyse "$stamps" "$recording" "$times" "$work/sfx1.raw" >"$work/press-report-$ms-$path"
+  sed 's/^/      /' "$work/press-report-$ms-$path" | grep -v '^      presses' | paste -sd' ' | fold -w 110 -s
+  tail -n 1 "$work/press-report-$ms-$path"
 }
+
+# The native output's quantum at a latency, in frames (PipeWireQuantumFor).
+quantum_frames() {
+  [ "$1" != default ] || { echo 256; return; }
+  awk -v ms="$1" 'BEGIN { f = int(48000 * ms / 1000); q = 64; while (q < 8192 && q * q * 2 < f * f) q *= 2; print q }'
+}
+
+# Plays with PLAYER (native or pw-play) at latency MS, both cores loaded,
+# and prints one line of figures.
+measure_pipewire() {
+  local player=$1 run=$2 ms=$3 frames latency_arg=()
+  frames=$(quantum_frames "$ms")
+  [ "$ms" = default ] || latency_arg=(--latency-ms "$ms")
+  local recording="$work/$player-$ms-$run.raw"
+  record_start "$recording"
+  if [ "$player" = native ]; then
+    (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER \
+      "$sample" --headless "${latency_arg[@]}" --script "$work/script.txt" 2>"$work/stderr-$run") &
+  else
+    pw-play --latency="$frames" "$work/loop.wav" &
+  fi
+  player_pid=$!
+  wait_until $((seconds + 10)) dead "$player_pid" || stop_pid "$player_pid" 3
+  wait "$player_pid" 2>/dev/null || true
+  player_pid=""
+  record_stop
+  local figures
+  figures="$("$lag_tool" --channel "$([ "$player" = native ] && echo right || echo mix)" --music "$work/bgm1.raw" \
+    --loop --seconds "$seconds" "$recording" | head -n 1)"
+  awk -v who="$player" -v run="$run" -v f="$figures" -v ms="$ms" -v frames="$frames" -v runs="$work/runs" '
+    function grab(re, skip, tail) { if (!match(f, re)) return "?"; return substr(f, RSTART + skip, RLENGTH - skip - tail) }
+    BEGIN {
+      printf "  %s (%d frames) run %d %-7s jumps %2s (largest %5s ms)  silent windows %3s  matched %5s %%\n", ms, frames, run, who,
+        grab("[0-9]+ jumps", 0, 6), grab("largest [0-9.]+", 8, 0), grab("[0-9]+ silent", 0, 7), grab("[(][0-9.]+ %", 1, 2)
+      print ms, who, grab("[0-9]+ jumps", 0, 6), grab("[0-9]+ silent", 0, 7) >>runs
+    }'
+  [ "$player" != native ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
+}
+
+# The PipeWire server: with VELMO_DEPTH_RUNS set, that many runs of music
+# through the native output beside pw-play at the same quantum, both cores
+# loaded; then press latency through each path, quiet, then loaded.
+if [ "$server" = pipewire ]; then
+  : >"$work/runs"
+  if [ -n "${VELMO_DEPTH_RUNS:-}" ]; then
+    start_load
+    echo "output_depth: pipewire, continuity, $VELMO_DEPTH_RUNS runs of $seconds s, both cores loaded; load: $(uptime | sed 's/.*load average/load average/')"
+    for ms in $latencies; do
+      for run in $(seq 1 "$VELMO_DEPTH_RUNS"); do
+        if [ $((run % 2)) -eq 1 ]; then
+          measure_pipewire native "$run" "$ms"; measure_pipewire pw-play "$run" "$ms"
+        else
+          measure_pipewire pw-play "$run" "$ms"; measure_pipewire native "$run" "$ms"
+        fi
+      done
+      awk -v ms="$ms" '$1 == ms { j[$2] += $3; s[$2] += $4 }
+        END { printf "  %s: native jumps %d silent %d; pw-play jumps %d silent %d (sums)\n", ms, j["native"], s["native"], j["pw-play"], s["pw-play"] }' "$work/runs"
+    done
+    for pid in "${load_pids[@]}"; do stop_pid "$pid" 2; done
+    load_pids=()
+  fi
+  for state in quiet loaded; do
+    [ "$state" = quiet ] || start_load
+    echo "output_depth: pipewire, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
+    for ms in $latencies; do
+      for path in native pulseaudio pipewire; do
+        press_latency "$ms" "$path" >"$work/press-summary"
+        echo "  $state  latency $ms  $(printf '%-10s' "$path")  $(tail -n 1 "$work/press-summary")"
+        sed 's/^/      /' "$work/stderr-presses-$ms-$path"
+      done
+    done
+  done
+  exit 0
+fi
 
 echo "output_depth: $runs runs of $seconds s a latency, both cores loaded${VELMO_DEPTH_ENV:+ ($VELMO_DEPTH_ENV)}"
 echo "output_depth: load before: $(uptime | sed 's/.*load average/load average/')"
@@ -194,7 +292,7 @@ for ms in $latencies; do
       measure ours "$run" "$ms"
     fi
   done
-  press_latency "$ms" >"$work/press-summary-$ms"
+  press_latency "$ms" pulseaudio >"$work/press-summary-$ms"
   cat "$work/press-summary-$ms"
   echo "$ms $(tail -n 1 "$work/press-summary-$ms")" >>"$work/latency"
 done

@@ -6,7 +6,10 @@
 # SERVER is pulseaudio (the default: sound_server.sh) or pipewire
 # (pipewire_server.sh: pipewire, wireplumber and pipewire-pulse).  The whole
 # run is made once per SDL audio driver named (SDL_AUDIODRIVER): pulseaudio
-# unless told; on PipeWire, pulseaudio and pipewire.
+# unless told; on PipeWire, pulseaudio and pipewire.  On PipeWire, the
+# driver name "native" runs it through the program's default output, which
+# there is the native PipeWire output, and native-restarts and
+# native-quantum run that output's own scenarios (native_output_checks.sh).
 #
 # 1. Twenty seconds of music with three effects over it: the music must be
 #    in the recording of the default sink (most short windows line up with
@@ -187,9 +190,15 @@ run() {
 
   local started
   started=$(now_us)
-  (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER="$driver" \
+  # "native" is the program's own default: with a PipeWire server answering,
+  # its native PipeWire output.  Any other name is an SDL driver, through
+  # the sdl output.
+  local output_env=(VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER="$driver")
+  [ "$driver" != native ] || output_env=(-u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER)
+  (cd "$work/sounds" && exec env "${output_env[@]}" \
     "$sample" --headless --script "$work/script.txt" >"$run_work/stdout" 2>"$run_work/stderr") &
   program_pid=$!
+  [ "$driver" != native ] || native_stream_check
 
   # The second sink becomes the default 22 s after the start.  The recording
   # of its monitor holds samples up to about the moment of the switch.
@@ -274,9 +283,17 @@ run() {
     "${effects_after_pause[@]}"
 }
 
+# The native PipeWire output's own checks and scenarios.
+# shellcheck source=native_output_checks.sh
+source "$here/native_output_checks.sh"
+
 for driver in "${drivers[@]}"; do
   echo "== $server server, SDL audio driver $driver =="
-  run
+  case "$driver" in
+    native-restarts) run_native_restarts ;;
+    native-quantum) run_native_quantum ;;
+    *) run ;;
+  esac
 done
 [ "$failures" -eq 0 ] || { echo "$server: $failures checks failed" >&2; exit 1; }
 echo "$server, SDL ${drivers[*]}: all checks passed"

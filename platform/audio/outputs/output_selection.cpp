@@ -8,8 +8,16 @@ namespace velmo {
 bool ParseOutputChoice(const char* value, OutputChoice* choice) {
   static constexpr char kCapturePrefix[] = "capture:";
   constexpr std::size_t kPrefixLength = sizeof kCapturePrefix - 1;
-  if (value == nullptr || *value == '\0' || std::strcmp(value, "sdl") == 0) {
+  if (value == nullptr || *value == '\0') {
+    *choice = {OutputKind::kDefault, {}};
+    return true;
+  }
+  if (std::strcmp(value, "sdl") == 0) {
     *choice = {OutputKind::kSdl, {}};
+    return true;
+  }
+  if (std::strcmp(value, "pipewire") == 0) {
+    *choice = {OutputKind::kPipeWire, {}};
     return true;
   }
   if (std::strcmp(value, "null") == 0) {
@@ -54,11 +62,17 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return nullptr;
   const char* rate = std::getenv("VELMO_OUTPUT_RATE");
   std::uint32_t hz = 0;
-  // Only the sdl output has a queue to set, but a bad value is refused
-  // whichever output is chosen, as a bad rate is.
+  // Only the sdl and pipewire outputs have a latency to set, but a bad
+  // value is refused whichever output is chosen, as a bad rate is.
   std::uint32_t latencyMs = 0;
   if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return nullptr;
+  if (choice.kind == OutputKind::kDefault) choice.kind = PipeWireIsTheSoundServer() ? OutputKind::kPipeWire : OutputKind::kSdl;
   switch (choice.kind) {
+    case OutputKind::kDefault:
+      return nullptr;  // resolved above
+    case OutputKind::kPipeWire:
+      hz = kPipeWireDefaultRate;
+      return ParseOutputRate(rate, &hz) ? CreatePipeWireOutput(hz, latencyMs) : nullptr;
     case OutputKind::kSdl:
       hz = kSdlDefaultRate;
       return ParseOutputRate(rate, &hz) ? CreateSdlOutput(hz, latencyMs) : nullptr;
@@ -78,7 +92,18 @@ bool SelectedOutputPresent() {
   std::uint32_t rate = 0, latencyMs = 0;
   if (!ParseOutputRate(std::getenv("VELMO_OUTPUT_RATE"), &rate)) return false;
   if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return false;
-  return choice.kind != OutputKind::kSdl || SdlAudioPresent();
+  switch (choice.kind) {
+    case OutputKind::kDefault:
+      return PipeWireIsTheSoundServer() || SdlAudioPresent();
+    case OutputKind::kSdl:
+      return SdlAudioPresent();
+    case OutputKind::kPipeWire:
+      return PipeWireServerAnswers();
+    case OutputKind::kNull:
+    case OutputKind::kCapture:
+      return true;
+  }
+  return false;
 }
 
 }  // namespace velmo

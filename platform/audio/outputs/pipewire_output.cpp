@@ -1,0 +1,460 @@
+#include "platform/audio/outputs/pipewire_output.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/pod/builder.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/audio/outputs/output_selection.h"
+
+namespace velmo {
+
+namespace {
+
+// The few functions of libpipewire-0.3 the output calls, found at run time.
+// Everything else it uses (the loop's timer, the core's listener, building
+// the format) is inline in PipeWire's headers and calls through the
+// objects' own method tables.
+struct PipeWireApi {
+  void (*init)(int*, char***);
+  pw_thread_loop* (*thread_loop_new)(const char*, const spa_dict*);
+  void (*thread_loop_destroy)(pw_thread_loop*);
+  pw_loop* (*thread_loop_get_loop)(pw_thread_loop*);
+  int (*thread_loop_start)(pw_thread_loop*);
+  void (*thread_loop_stop)(pw_thread_loop*);
+  void (*thread_loop_lock)(pw_thread_loop*);
+  void (*thread_loop_unlock)(pw_thread_loop*);
+  pw_context* (*context_new)(pw_loop*, pw_properties*, size_t);
+  void (*context_destroy)(pw_context*);
+  pw_core* (*context_connect)(pw_context*, pw_properties*, size_t);
+  int (*core_disconnect)(pw_core*);
+  pw_properties* (*properties_new)(const char*, ...);
+  int (*properties_set)(pw_properties*, const char*, const char*);
+  pw_stream* (*stream_new)(pw_core*, const char*, pw_properties*);
+  void (*stream_destroy)(pw_stream*);
+  void (*stream_add_listener)(pw_stream*, spa_hook*, const pw_stream_events*, void*);
+  int (*stream_connect)(pw_stream*, spa_direction, uint32_t, pw_stream_flags, const spa_pod**, uint32_t);
+  pw_buffer* (*stream_dequeue_buffer)(pw_stream*);
+  int (*stream_queue_buffer)(pw_stream*, pw_buffer*);
+};
+
+// Loaded once per process and kept: the library cannot be unloaded safely
+// once initialised.  Null when it is not installed (or lacks a function).
+const PipeWireApi* LoadPipeWire() {
+  static std::once_flag once;
+  static PipeWireApi api{};
+  static bool loaded = false;
+  std::call_once(once, [] {
+    void* library = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return;
+    bool all = true;
+    auto find = [&](auto& function, const char* name) {
+      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+      all = all && function != nullptr;
+    };
+    find(api.init, "pw_init");
+    find(api.thread_loop_new, "pw_thread_loop_new");
+    find(api.thread_loop_destroy, "pw_thread_loop_destroy");
+    find(api.thread_loop_get_loop, "pw_thread_loop_get_loop");
+    find(api.thread_loop_start, "pw_thread_loop_start");
+    find(api.thread_loop_stop, "pw_thread_loop_stop");
+    find(api.thread_loop_lock, "pw_thread_loop_lock");
+    find(api.thread_loop_unlock, "pw_thread_loop_unlock");
+    find(api.context_new, "pw_context_new");
+    find(api.context_destroy, "pw_context_destroy");
+    find(api.context_connect, "pw_context_connect");
+    find(api.core_disconnect, "pw_core_disconnect");
+    find(api.properties_new, "pw_properties_new");
+    find(api.properties_set, "pw_properties_set");
+    find(api.stream_new, "pw_stream_new");
+    find(api.stream_destroy, "pw_stream_destroy");
+    find(api.stream_add_listener, "pw_stream_add_listener");
+    find(api.stream_connect, "pw_stream_connect");
+    find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
+    find(api.stream_queue_buffer, "pw_stream_queue_buffer");
+    loaded = all;  // a library too old stays loaded, never used
+  });
+  return loaded ? &api : nullptr;
+}
+
+// The library, initialised: pw_init loads PipeWire's support plugins and
+// reads its logging settings, which only an output that opens needs.
+const PipeWireApi* StartPipeWire() {
+  static std::once_flag once;
+  const PipeWireApi* api = LoadPipeWire();
+  if (api != nullptr) std::call_once(once, [api] { api->init(nullptr, nullptr); });
+  return api;
+}
+
+constexpr std::uint64_t kTickNs = 20'000'000;  // the loop's timer: every 20 ms
+constexpr int kTicksPerReconnect = 12;          // a new connection about every 250 ms
+constexpr int kTicksToStall = static_cast<int>(PipeWireOutput::kStallLimitMs * 1'000'000 / kTickNs);
+
+// Where the server's socket is, as libpipewire looks for it.
+std::string ServerSocketPath() {
+  const char* remote = std::getenv("PIPEWIRE_REMOTE");
+  std::string name = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
+  if (!name.empty() && name[0] == '/') return name;
+  for (const char* variable : {"PIPEWIRE_RUNTIME_DIR", "XDG_RUNTIME_DIR", "USERPROFILE"}) {
+    const char* dir = std::getenv(variable);
+    if (dir != nullptr && *dir != '\0') return std::string(dir) + "/" + name;
+  }
+  return {};
+}
+
+}  // namespace
+
+// Everything of one open output.  The loop thread owns the context, core and
+// stream; callers touch them only with the loop's lock held (Open, Close).
+struct PipeWireOutput::Connection {
+  const PipeWireApi* api = nullptr;
+  std::uint32_t rate = 0;
+  std::uint32_t quantum = 0;
+  MixSource* source = nullptr;
+  OutputEvents* events = nullptr;
+
+  pw_thread_loop* loop = nullptr;
+  spa_source* timer = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_stream* stream = nullptr;
+  spa_hook coreListener{};
+  spa_hook streamListener{};
+
+  // Shared with the process callback (the data thread).
+  //
+  // `active`: whether process may ask the mixer for a cycle.  `rendering`:
+  // set by process around its look at `active` and its mix.  The loop
+  // clears `active` and then waits while `rendering` is set; process sets
+  // `rendering` and then reads `active`.  Both sides sequentially
+  // consistent, so either process sees `active` cleared or the loop sees it
+  // rendering and waits: after the wait no mix is running and none will
+  // start.  The loop sets `active` (release) after telling the device the
+  // output is back, so a mix that sees it (seq_cst load, which acquires)
+  // follows that call.
+  std::atomic<bool> active{true};
+  std::atomic<bool> rendering{false};
+  // Runs of the process callback; only the count matters, relaxed.
+  std::atomic<std::uint64_t> cycles{0};
+
+  // The loop thread's own state.
+  bool broken = false;  // a callback saw the server or the stream fail
+  bool lost = false;    // OnOutputLost reported, OnOutputRestored not yet
+  int ticksUntilReconnect = 0;
+  std::uint64_t seenCycles = 0;
+  int ticksWithoutCycle = 0;
+  bool cycledSinceConnect = false;
+
+  static void OnProcess(void* data);
+  static void OnStreamState(void* data, pw_stream_state old, pw_stream_state state, const char* error);
+  static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
+  static void OnTick(void* data, uint64_t expirations);
+
+  bool Connect();
+  void Disconnect();
+  void StopMixing();
+  void Tick();
+};
+
+void PipeWireOutput::Connection::OnProcess(void* data) {
+  auto* self = static_cast<Connection*>(data);
+  pw_buffer* buffer = self->api->stream_dequeue_buffer(self->stream);
+  if (buffer == nullptr) return;
+  spa_data& plane = buffer->buffer->datas[0];
+  auto* out = static_cast<float*>(plane.data);
+  if (out == nullptr) {
+    self->api->stream_queue_buffer(self->stream, buffer);
+    return;
+  }
+  constexpr std::uint32_t kStride = 2 * sizeof(float);
+  std::size_t frames = plane.maxsize / kStride;
+  // The frames this cycle asks for; PipeWire gives 0 when it does not say.
+  if (buffer->requested != 0) frames = std::min<std::size_t>(frames, buffer->requested);
+
+  self->rendering.store(true, std::memory_order_seq_cst);
+  if (self->active.load(std::memory_order_seq_cst)) {
+    // The mixer's buffers keep their write cursors a pass of PeriodFrames
+    // ahead of what a pass reads, so a longer cycle is mixed in parts.
+    for (std::size_t done = 0; done < frames;) {
+      const std::size_t part = std::min<std::size_t>(frames - done, self->quantum);
+      self->source->Render(out + 2 * done, part);
+      done += part;
+    }
+  } else {
+    std::fill(out, out + 2 * frames, 0.0f);
+  }
+  self->rendering.store(false, std::memory_order_release);
+  self->cycles.fetch_add(1, std::memory_order_relaxed);
+
+  plane.chunk->offset = 0;
+  plane.chunk->stride = kStride;
+  plane.chunk->size = static_cast<std::uint32_t>(frames * kStride);
+  self->api->stream_queue_buffer(self->stream, buffer);
+}
+
+// Loop thread.  An error, or a stream that falls back to unconnected without
+// our asking (the server dropped it), is the output's loss; the next tick
+// acts on it, outside the stream's own callback.
+void PipeWireOutput::Connection::OnStreamState(void* data, pw_stream_state, pw_stream_state state, const char*) {
+  auto* self = static_cast<Connection*>(data);
+  if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) self->broken = true;
+}
+
+void PipeWireOutput::Connection::OnCoreError(void* data, uint32_t id, int, int res, const char*) {
+  auto* self = static_cast<Connection*>(data);
+  // Errors about single objects come with their id; the connection's own
+  // (the server gone: -EPIPE) with the core's.
+  if (id == PW_ID_CORE) self->broken = true;
+  (void)res;
+}
+
+void PipeWireOutput::Connection::OnTick(void* data, uint64_t) { static_cast<Connection*>(data)->Tick(); }
+
+// Loop thread, or a caller with the loop's lock held before the loop starts.
+bool PipeWireOutput::Connection::Connect() {
+  context = api->context_new(api->thread_loop_get_loop(loop),
+                             api->properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+  if (context == nullptr) return false;
+  core = api->context_connect(context, nullptr, 0);
+  if (core == nullptr) {
+    api->context_destroy(context);
+    context = nullptr;
+    return false;
+  }
+  static const pw_core_events coreEvents = [] {
+    pw_core_events events{};
+    events.version = PW_VERSION_CORE_EVENTS;
+    events.error = &Connection::OnCoreError;
+    return events;
+  }();
+  spa_zero(coreListener);
+  pw_core_add_listener(core, &coreListener, &coreEvents, this);
+
+  char latency[32];
+  std::snprintf(latency, sizeof latency, "%u/%u", quantum, rate);
+  const char* appName = program_invocation_short_name;
+  pw_properties* props = api->properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                                             PW_KEY_MEDIA_ROLE, "Game", PW_KEY_NODE_LATENCY, latency, nullptr);
+  api->properties_set(props, PW_KEY_APP_NAME, appName != nullptr && *appName != '\0' ? appName : "velmo-sound");
+  api->properties_set(props, PW_KEY_NODE_NAME, "velmo-sound");
+  api->properties_set(props, PW_KEY_NODE_DESCRIPTION, "Velmo Sound");
+  stream = api->stream_new(core, "Velmo Sound", props);
+  if (stream == nullptr) {
+    Disconnect();
+    return false;
+  }
+  static const pw_stream_events streamEvents = [] {
+    pw_stream_events events{};
+    events.version = PW_VERSION_STREAM_EVENTS;
+    events.state_changed = &Connection::OnStreamState;
+    events.process = &Connection::OnProcess;
+    return events;
+  }();
+  spa_zero(streamListener);
+  api->stream_add_listener(stream, &streamListener, &streamEvents, this);
+
+  std::uint8_t podSpace[1024];
+  spa_pod_builder builder = SPA_POD_BUILDER_INIT(podSpace, sizeof podSpace);
+  spa_audio_info_raw info{};
+  info.format = SPA_AUDIO_FORMAT_F32;
+  info.rate = rate;
+  info.channels = 2;
+  info.position[0] = SPA_AUDIO_CHANNEL_FL;
+  info.position[1] = SPA_AUDIO_CHANNEL_FR;
+  const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+  broken = false;
+  cycledSinceConnect = false;
+  seenCycles = cycles.load(std::memory_order_relaxed);
+  ticksWithoutCycle = 0;
+  const auto flags =
+      static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+  if (api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+// Loop thread (or a caller with the lock, the loop stopped or not): tears
+// down the stream, core and context.  Destroying the stream takes its node
+// out of the data thread's loop and waits for that, so process does not run
+// on it afterwards.
+void PipeWireOutput::Connection::Disconnect() {
+  if (stream != nullptr) {
+    spa_hook_remove(&streamListener);
+    api->stream_destroy(stream);
+    stream = nullptr;
+  }
+  if (core != nullptr) {
+    spa_hook_remove(&coreListener);
+    api->core_disconnect(core);
+    core = nullptr;
+  }
+  if (context != nullptr) {
+    api->context_destroy(context);
+    context = nullptr;
+  }
+}
+
+// Makes sure no mix runs and none starts (see `active`).  The wait is for a
+// mix already under way, which never blocks.
+void PipeWireOutput::Connection::StopMixing() {
+  active.store(false, std::memory_order_seq_cst);
+  while (rendering.load(std::memory_order_seq_cst)) std::this_thread::yield();
+}
+
+void PipeWireOutput::Connection::Tick() {
+  if (broken) {
+    StopMixing();
+    Disconnect();
+    broken = false;
+    ticksUntilReconnect = kTicksPerReconnect;
+    if (!lost) {
+      lost = true;
+      events->OnOutputLost();
+    }
+    return;
+  }
+  if (stream == nullptr) {
+    if (--ticksUntilReconnect <= 0) {
+      if (!Connect()) ticksUntilReconnect = kTicksPerReconnect;
+    }
+    return;
+  }
+  const std::uint64_t count = cycles.load(std::memory_order_relaxed);
+  const bool cycled = count != seenCycles;
+  seenCycles = count;
+  if (cycled) {
+    cycledSinceConnect = true;
+    ticksWithoutCycle = 0;
+    if (lost) {
+      // The stream is linked and the server calls it: the device hears of
+      // it before the first mix.
+      lost = false;
+      events->OnOutputRestored();
+      active.store(true, std::memory_order_seq_cst);
+    }
+    return;
+  }
+  // Connected, called before, and silent since: a stalled server.  A stream
+  // never called yet is waiting for a sink, and is left to wait.
+  if (cycledSinceConnect && !lost && ++ticksWithoutCycle >= kTicksToStall) {
+    StopMixing();
+    lost = true;
+    events->OnOutputLost();
+  }
+}
+
+PipeWireOutput::PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs)
+    : rate_(rate), quantum_(PipeWireQuantumFor(rate, latencyMs != 0 ? latencyMs : kDefaultLatencyMs)) {}
+
+PipeWireOutput::~PipeWireOutput() { Close(); }
+
+bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
+  if (connection_) return false;
+  const PipeWireApi* api = StartPipeWire();
+  if (api == nullptr) return false;
+  auto connection = std::make_unique<Connection>();
+  connection->api = api;
+  connection->rate = rate_;
+  connection->quantum = quantum_;
+  connection->source = &source;
+  connection->events = &events;
+  connection->loop = api->thread_loop_new("velmo-pipewire", nullptr);
+  if (connection->loop == nullptr) return false;
+  Connection* c = connection.get();
+  api->thread_loop_lock(c->loop);
+  bool ok = c->Connect();
+  if (ok) {
+    pw_loop* loop = api->thread_loop_get_loop(c->loop);
+    c->timer = pw_loop_add_timer(loop, &Connection::OnTick, c);
+    timespec tick{0, static_cast<long>(kTickNs)};
+    ok = c->timer != nullptr && pw_loop_update_timer(loop, c->timer, &tick, &tick, false) >= 0;
+  }
+  if (ok) ok = api->thread_loop_start(c->loop) >= 0;
+  if (!ok) {
+    c->StopMixing();
+    c->Disconnect();
+    if (c->timer != nullptr) pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
+    api->thread_loop_unlock(c->loop);
+    api->thread_loop_destroy(c->loop);
+    return false;
+  }
+  api->thread_loop_unlock(c->loop);
+  connection_ = std::move(connection);
+  return true;
+}
+
+void PipeWireOutput::Close() {
+  if (!connection_) return;
+  Connection* c = connection_.get();
+  const PipeWireApi* api = c->api;
+  api->thread_loop_lock(c->loop);
+  c->StopMixing();
+  c->Disconnect();
+  pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
+  api->thread_loop_unlock(c->loop);
+  api->thread_loop_stop(c->loop);
+  api->thread_loop_destroy(c->loop);
+  connection_.reset();
+}
+
+// The socket first: on a machine without a server the library is never
+// loaded.
+bool PipeWireServerAnswers() {
+  const std::string path = ServerSocketPath();
+  sockaddr_un address{};
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answers && LoadPipeWire() != nullptr;
+}
+
+// A desktop may run PipeWire for screen sharing and cameras only, beside
+// PulseAudio for sound: a stream there would wait for a sink that never
+// comes.  PulseAudio, and PipeWire's own PulseAudio server when PipeWire
+// does the sound, write their process id into the runtime folder's pulse/pid;
+// when the process named there is PulseAudio itself, sound goes through it.
+bool PipeWireIsTheSoundServer() {
+  if (!PipeWireServerAnswers()) return false;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime == '\0') return true;
+  char pid[32] = {};
+  if (FILE* file = std::fopen((std::string(runtime) + "/pulse/pid").c_str(), "re")) {
+    const bool read = std::fgets(pid, sizeof pid, file) != nullptr;
+    std::fclose(file);
+    if (!read) return true;
+  } else {
+    return true;
+  }
+  pid[std::strcspn(pid, "\n")] = '\0';
+  char comm[32] = {};
+  if (FILE* file = std::fopen((std::string("/proc/") + pid + "/comm").c_str(), "re")) {
+    if (std::fgets(comm, sizeof comm, file) == nullptr) comm[0] = '\0';
+    std::fclose(file);
+  }
+  comm[std::strcspn(comm, "\n")] = '\0';
+  return std::strcmp(comm, "pulseaudio") != 0;
+}
+
+std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {
+  return std::make_unique<PipeWireOutput>(rate, latencyMs);
+}
+
+}  // namespace velmo
