@@ -141,7 +141,9 @@ class IDirectSound : public IUnknown {
   // what is written through either is heard through both.  Its play cursor,
   // play state, volume, pan and frequency are its own (the last three start
   // as the original's) and it starts stopped at offset 0.  The memory lives
-  // until the last buffer sharing it is released, in any order.
+  // until the last buffer sharing it is released, in any order.  Where it is
+  // safe to write then depends on every sharer that plays: each one's span
+  // from its play to its write cursor is being read.
   // DSERR_INVALIDPARAM for a null pointer or anything that is not a live
   // secondary buffer of this device, DSERR_BUFFERLOST for a lost one,
   // DSERR_UNINITIALIZED before Initialize.
