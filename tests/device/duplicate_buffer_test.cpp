@@ -152,15 +152,24 @@ TEST(DuplicateBuffer, EachBadArgumentGetsTheDevicesCode) {
   EXPECT_EQ(uninitialized->DuplicateSoundBuffer(original, &duplicate), DSERR_UNINITIALIZED);
   uninitialized->Release();
 
-  // A lost buffer: its memory is gone until it is restored.
+  // A lost buffer: its memory is gone until it is restored.  A sharer lost
+  // with it and restored later finds what was written since, not silence.
+  IDirectSoundBuffer* sharer = Duplicate(dev.device(), original);
   dev.output().SimulateRemoval();
   EXPECT_EQ(dev.device()->DuplicateSoundBuffer(original, &duplicate), DSERR_BUFFERLOST);
   EXPECT_EQ(duplicate, nullptr);
   dev.output().SimulateReopen();
   ASSERT_EQ(original->Restore(), DS_OK);
+  const std::vector<std::uint8_t> written(2205, 0xC0);
+  Write(original, 0, written.data(), 2205);
+  ASSERT_EQ(sharer->Restore(), DS_OK);
+  ASSERT_EQ(sharer->Play(0, 0, 0), DS_OK);
+  const auto heard = dev.output().Render(100);
+  EXPECT_NE(heard[0], 0) << "restoring the sharer cleared the memory again";
   duplicate = Duplicate(dev.device(), original);
   ASSERT_NE(duplicate, nullptr);
   duplicate->Release();
+  sharer->Release();
   foreign->Release();
   original->Release();
 }
