@@ -4,6 +4,10 @@
 # mono voices in real time into its own paced null output at 48000 Hz
 # stereo.  A measurement, not a test: it asserts nothing and prints one table.
 #
+# Two cases: every voice plays one shared sound (each engine holds it once;
+# ours as one buffer and its duplicates), and every voice plays a different
+# sound of its own ("distinct": N sounds in memory, N times the reading).
+#
 #   bench/engine_cpu.sh [BUILD_DIR] [SECONDS] [RUNS]     (build/default, 10 s, 3 runs)
 #
 # BUILD_DIR must hold a built tree (`make build`); it is installed into a
@@ -66,15 +70,15 @@ for taps in 12 24; do
   printf '[general]\nfrequency = 48000\nperiod_size = 512\nresampler = bsinc%s\n' "$taps" >"$work/alsoft-$taps.conf"
 done
 
-run_engine() {  # ENGINE VOICES SOURCE_HZ -> one report line
-  local engine=$1 voices=$2 hz=$3
+run_engine() {  # ENGINE VOICES SOURCE_HZ [SOUNDS] -> one report line
+  local engine=$1 voices=$2 hz=$3 sounds=${4:-shared}
   case "$engine" in
     openal | openal24)
       ALSOFT_CONF="$work/alsoft-$([ "$engine" = openal ] && echo 12 || echo 24).conf" ALSOFT_DRIVERS=null \
-        "$work/openal" "$voices" "$hz" "$seconds" ;;
+        "$work/openal" "$voices" "$hz" "$seconds" "$sounds" ;;
     faudio | sdl_mixer)
-      SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null "$work/$engine" "$voices" "$hz" "$seconds" ;;
-    velmo) VELMO_AUDIO_OUTPUT=null VELMO_OUTPUT_RATE=48000 "$work/velmo" "$voices" "$hz" "$seconds" ;;
+      SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null "$work/$engine" "$voices" "$hz" "$seconds" "$sounds" ;;
+    velmo) VELMO_AUDIO_OUTPUT=null VELMO_OUTPUT_RATE=48000 "$work/velmo" "$voices" "$hz" "$seconds" "$sounds" ;;
   esac 2>>"$work/stderr-$engine"
 }
 
@@ -88,10 +92,15 @@ for round in $(seq 1 "$runs"); do
   for engine in "${order[@]}"; do
     line="$(run_engine "$engine" 0 48000)" || { echo "engine_cpu: $engine did not start" >&2; cat "$work/stderr-$engine" >&2; exit 1; }
     echo "round=$round run=$engine $line" >>"$work/results"
-    for hz in 44100 48000; do
-      for n in "${counts[@]}"; do
-        line="$(run_engine "$engine" "$n" "$hz")" || { echo "engine_cpu: $engine failed at $n voices, $hz Hz" >&2; exit 1; }
-        echo "round=$round run=$engine hz=$hz $line" >>"$work/results"
+    for sounds in shared distinct; do
+      for hz in 44100 48000; do
+        for n in "${counts[@]}"; do
+          # One voice plays one sound either way.
+          [ "$sounds" = distinct ] && [ "$n" -lt 2 ] && continue
+          line="$(run_engine "$engine" "$n" "$hz" "$sounds")" \
+            || { echo "engine_cpu: $engine failed at $n $sounds voices, $hz Hz" >&2; exit 1; }
+          echo "round=$round run=$engine hz=$hz $line" >>"$work/results"
+        done
       done
     done
     echo "engine_cpu: round $round, $engine done" >&2
@@ -129,8 +138,8 @@ awk -v rate=48000 -v quality="$quality" -v al12="$al12" -v al24="$al24" '
     for (k = 1; k <= NR; ++k) {
       if (!(k in rows)) continue
       $0 = rows[k]
-      e = field("run"); r = field("round"); n = field("voices") + 0; hz = field("hz")
-      key = e SUBSEP n SUBSEP hz
+      e = field("run"); r = field("round"); n = field("voices") + 0; hz = field("hz"); snd = field("sounds")
+      key = e SUBSEP n SUBSEP hz SUBSEP snd
       ns = (field("cpu_s") - base[e, r]) * 1e9 / (n * rate * field("wall_s"))
       list[key] = list[key] (list[key] == "" ? "" : " ") sprintf("%.2f", ns)
       p = field("playing") + 0
@@ -138,17 +147,17 @@ awk -v rate=48000 -v quality="$quality" -v al12="$al12" -v al24="$al24" '
       resampler[e] = field("resampler")
       if (!(key in seen)) { seen[key] = 1; order[++keys] = key }
     }
-    printf "%-12s %-22s %5s %-11s %14s   %-22s %s\n", "engine", "resampler", "N", "converted", "ns/voice-frame", "runs", "voices playing at the end"
+    printf "%-12s %-22s %-9s %5s %-11s %14s   %-22s %s\n", "engine", "resampler", "sounds", "N", "converted", "ns/voice-frame", "runs", "voices playing at the end"
     for (k = 1; k <= keys; ++k) {
       split(order[k], part, SUBSEP)
-      e = part[1]; n = part[2]; hz = part[3]
+      e = part[1]; n = part[2]; hz = part[3]; snd = part[4]
       m = median(list[order[k]])
-      figure[e, n, hz] = m
+      figure[e, n, hz, snd] = m
       conv = hz == 48000 ? "no" : "yes"
       res = resampler[e]
       if (e == "sdl_mixer") { res = "none while mixing"; conv = conv == "yes" ? "at load" : "no" }
       name = e == "openal" || e == "openal24" ? "openal-soft" : e
-      printf "%-12s %-22s %5d %-11s %14.2f   %-22s %d of %d\n", name, res, n, conv, m, list[order[k]], held[order[k]], n
+      printf "%-12s %-22s %-9s %5d %-11s %14.2f   %-22s %d of %d\n", name, res, snd, n, conv, m, list[order[k]], held[order[k]], n
     }
     print ""
     print "Resamplers at 15 kHz, 44100 -> 48000 Hz (signal to error):"
@@ -158,15 +167,16 @@ awk -v rate=48000 -v quality="$quality" -v al12="$al12" -v al24="$al24" '
     print "  faudio: linear interpolation (OpenAL Soft'"'"'s linear measures about 11 dB the same way; not measured in FAudio)"
     print "  sdl_mixer: none while it plays; SDL_AudioCVT converts each chunk once, when it is loaded"
     print ""
-    for (i = 1; i <= 2; ++i) {
-      n = i == 1 ? 64 : 256
-      if (figure["openal24", n, 44100] > 0)
-        printf "converted,   %3d voices: velmo / openal-soft bsinc24 (the peer at 60 dB or better) = %.2f\n", n, figure["velmo", n, 44100] / figure["openal24", n, 44100]
-      if (figure["openal", n, 44100] > 0)
-        printf "converted,   %3d voices: velmo / openal-soft bsinc12 = %.2f\n", n, figure["velmo", n, 44100] / figure["openal", n, 44100]
+    split("shared distinct", cases, " ")
+    for (c = 1; c <= 2; ++c) for (i = 1; i <= 2; ++i) {
+      snd = cases[c]; n = i == 1 ? 64 : 256
+      if (figure["openal24", n, 44100, snd] > 0)
+        printf "%-8s converted,   %3d voices: velmo / openal-soft bsinc24 (the peer at 60 dB or better) = %.2f\n", snd, n, figure["velmo", n, 44100, snd] / figure["openal24", n, 44100, snd]
+      if (figure["openal", n, 44100, snd] > 0)
+        printf "%-8s converted,   %3d voices: velmo / openal-soft bsinc12 = %.2f\n", snd, n, figure["velmo", n, 44100, snd] / figure["openal", n, 44100, snd]
       best = ""; bestv = 0
       split("openal openal24 faudio sdl_mixer", peer, " ")
-      for (j = 1; j <= 4; ++j) if (figure[peer[j], n, 48000] > 0 && (best == "" || figure[peer[j], n, 48000] < bestv)) { best = peer[j]; bestv = figure[peer[j], n, 48000] }
-      if (best != "") printf "unconverted, %3d voices: velmo / cheapest peer (%s) = %.2f\n", n, best, figure["velmo", n, 48000] / bestv
+      for (j = 1; j <= 4; ++j) if (figure[peer[j], n, 48000, snd] > 0 && (best == "" || figure[peer[j], n, 48000, snd] < bestv)) { best = peer[j]; bestv = figure[peer[j], n, 48000, snd] }
+      if (best != "") printf "%-8s unconverted, %3d voices: velmo / cheapest peer (%s) = %.2f\n", snd, n, best, figure["velmo", n, 48000, snd] / bestv
     }
   }' "$work/results"

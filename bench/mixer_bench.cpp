@@ -75,7 +75,9 @@ constexpr std::size_t kPeriod = 512;
 // Mixes `voices` looping 16-bit stereo buffers at `voiceRate` into a
 // 48000 Hz stereo output, one 512-frame period per iteration.  Gliding, each
 // voice's frequency changes every period, within 2 % of its own rate.
-void MixVoicesOf(benchmark::State& state, bool glide) {
+// Shared, the voices are one buffer and its duplicates, playing one memory
+// from their own places.
+void MixVoicesOf(benchmark::State& state, bool glide, bool shared = false) {
   const int voices = static_cast<int>(state.range(0));
   const DWORD voiceRate = static_cast<DWORD>(state.range(1));
   ManualOutput* output = nullptr;
@@ -95,16 +97,20 @@ void MixVoicesOf(benchmark::State& state, bool glide) {
   std::vector<IDirectSoundBuffer*> buffers;
   for (int v = 0; v < voices; ++v) {
     IDirectSoundBuffer* buffer = nullptr;
-    if (device->CreateSoundBuffer(&desc, &buffer, nullptr) != DS_OK) {
+    const bool duplicate = shared && v > 0;
+    if ((duplicate ? device->DuplicateSoundBuffer(buffers[0], &buffer)
+                   : device->CreateSoundBuffer(&desc, &buffer, nullptr)) != DS_OK) {
       state.SkipWithError("CreateSoundBuffer failed");
       return;
     }
     void *p1 = nullptr, *p2 = nullptr;
     DWORD n1 = 0, n2 = 0;
-    buffer->Lock(0, desc.dwBufferBytes, &p1, &n1, &p2, &n2, 0);
-    auto* samples = static_cast<std::int16_t*>(p1);
-    for (DWORD i = 0; i < n1 / 2; ++i) samples[i] = static_cast<std::int16_t>(random() % 4000 - 2000);
-    buffer->Unlock(p1, n1, p2, n2);
+    if (!duplicate) {
+      buffer->Lock(0, desc.dwBufferBytes, &p1, &n1, &p2, &n2, 0);
+      auto* samples = static_cast<std::int16_t*>(p1);
+      for (DWORD i = 0; i < n1 / 2; ++i) samples[i] = static_cast<std::int16_t>(random() % 4000 - 2000);
+      buffer->Unlock(p1, n1, p2, n2);
+    }
     buffer->SetVolume(-600);
     buffer->SetPan(static_cast<LONG>(v * 300 % 4000) - 2000);
     buffer->SetCurrentPosition((v * 4 * 997) % desc.dwBufferBytes);
@@ -139,6 +145,7 @@ void MixVoicesOf(benchmark::State& state, bool glide) {
 
 void MixVoices(benchmark::State& state) { MixVoicesOf(state, false); }
 void MixGlidingVoices(benchmark::State& state) { MixVoicesOf(state, true); }
+void MixSharedVoices(benchmark::State& state) { MixVoicesOf(state, false, true); }
 
 // What a caller pays to poll a playing buffer, as games do every frame:
 // both calls are a few atomic loads.
@@ -195,6 +202,10 @@ BENCHMARK(MixVoices)
 BENCHMARK(MixGlidingVoices)
     ->ArgNames({"voices", "voice_hz"})
     ->ArgsProduct({{1, 8, 64}, {44100, 48000}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(MixSharedVoices)
+    ->ArgNames({"voices", "voice_hz"})
+    ->ArgsProduct({{64, 256}, {44100, 48000}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -140,6 +140,7 @@ class RingDevice final : public IDirectSound {
   }
   HRESULT SetCooperativeLevel(HWND, DWORD) override { return DS_OK; }
   HRESULT Initialize(const GUID*) override { return DS_OK; }
+  HRESULT DuplicateSoundBuffer(IDirectSoundBuffer*, IDirectSoundBuffer**) override { return DSERR_UNSUPPORTED; }
 
  private:
   std::unique_ptr<RingBuffer> buffer_;

@@ -1,14 +1,19 @@
 // What every engine program of bench/engine_cpu.sh shares: its command line,
 // the looping source every voice plays, and the CPU time of the play.
 //
-//   PROGRAM VOICES SOURCE_HZ SECONDS
+//   PROGRAM VOICES SOURCE_HZ SECONDS [shared|distinct]
 //
 // Each program starts its engine at 48000 Hz stereo, starts VOICES looping
-// voices of the same one second of 16-bit mono at SOURCE_HZ (each from its
-// own point, at a level that keeps the sum below full scale), lets them play
-// for SECONDS in real time and prints one line:
+// voices of one second of 16-bit mono at SOURCE_HZ (each from its own point,
+// at a level that keeps the sum below full scale), lets them play for
+// SECONDS in real time and prints one line:
 //
-//   engine=NAME resampler=WHAT voices=N playing=M cpu_s=C wall_s=W
+//   engine=NAME resampler=WHAT voices=N sounds=shared playing=M cpu_s=C wall_s=W
+//
+// With `shared` (the default) every voice plays the same sound, held once
+// in the engine's memory, as a game plays one footstep many times at once.
+// With `distinct` each voice plays a sound of its own, held in memory of its
+// own (MakeSource's `variant`), so the voices read VOICES seconds of samples.
 //
 // `cpu_s` is the process's user and system time (getrusage, every thread)
 // over the play alone, set-up and tear-down left out; `playing` is how many
@@ -36,11 +41,17 @@ struct Settings {
   int voices = 0;
   int sourceRate = 0;
   double seconds = 0;
+  bool distinct = false;  // one sound for each voice rather than one for all
 };
 
 inline bool ParseSettings(int argc, char** argv, Settings* s) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s VOICES SOURCE_HZ SECONDS\n", argv[0]);
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: %s VOICES SOURCE_HZ SECONDS [shared|distinct]\n", argv[0]);
+    return false;
+  }
+  const std::string sounds = argc == 5 ? argv[4] : "shared";
+  if (sounds != "shared" && sounds != "distinct") {
+    std::fprintf(stderr, "%s: the sounds are 'shared' or 'distinct', not '%s'\n", argv[0], argv[4]);
     return false;
   }
   char* end = nullptr;
@@ -59,19 +70,21 @@ inline bool ParseSettings(int argc, char** argv, Settings* s) {
     std::fprintf(stderr, "%s: SECONDS must be above 0 and at most 600, not '%s'\n", argv[0], argv[3]);
     return false;
   }
-  *s = {static_cast<int>(voices), static_cast<int>(rate), seconds};
+  *s = {static_cast<int>(voices), static_cast<int>(rate), seconds, sounds == "distinct"};
   return true;
 }
 
 // One second of 16-bit mono at `rate`: three partials below 15 kHz with a
 // little noise, so that a resampler has real work and nothing is silent.
-inline std::vector<std::int16_t> MakeSource(int rate) {
+// Each variant has its own lowest partial and its own noise.
+inline std::vector<std::int16_t> MakeSource(int rate, int variant = 0) {
   std::vector<std::int16_t> samples(static_cast<std::size_t>(rate));
-  std::uint32_t noise = 12345;
+  std::uint32_t noise = 12345u + static_cast<std::uint32_t>(variant) * 7919u;
+  const double low = 440.0 + variant;
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const double t = static_cast<double>(i) / rate;
     noise = noise * 1664525u + 1013904223u;
-    const double v = 0.4 * std::sin(2 * M_PI * 440 * t) + 0.2 * std::sin(2 * M_PI * 3000 * t) +
+    const double v = 0.4 * std::sin(2 * M_PI * low * t) + 0.2 * std::sin(2 * M_PI * 3000 * t) +
                      0.1 * std::sin(2 * M_PI * 12000 * t) + 0.05 * (static_cast<double>(noise >> 16) / 32768.0 - 1.0);
     samples[i] = static_cast<std::int16_t>(std::lround(v * 32767 * 0.9));
   }
@@ -115,8 +128,8 @@ inline void Report(const char* engine, const std::string& resampler, const Setti
   std::string name = resampler;
   for (char& c : name)
     if (c == ' ' || c == '=') c = '_';
-  std::printf("engine=%s resampler=%s voices=%d playing=%d cpu_s=%.6f wall_s=%.6f\n", engine, name.c_str(),
-              s.voices, playing, w.cpu, w.wall);
+  std::printf("engine=%s resampler=%s voices=%d sounds=%s playing=%d cpu_s=%.6f wall_s=%.6f\n", engine,
+              name.c_str(), s.voices, s.distinct ? "distinct" : "shared", playing, w.cpu, w.wall);
 }
 
 }  // namespace engine_run

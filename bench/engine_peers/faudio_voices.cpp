@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
     FAudio_Release(audio);
     return 1;
   }
-  const std::vector<std::int16_t> pcm = engine_run::MakeSource(s.sourceRate);
+  // One sound for every voice, or one of its own for each.
+  std::vector<std::vector<std::int16_t>> sounds;
+  for (int v = 0; v < (s.distinct ? s.voices : 1); ++v) sounds.push_back(engine_run::MakeSource(s.sourceRate, v));
   FAudioWaveFormatEx format{};
   format.wFormatTag = FAUDIO_FORMAT_PCM;
   format.nChannels = 1;
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "faudio_voices: source voice %d of %d refused\n", v + 1, s.voices);
       break;
     }
+    const std::vector<std::int16_t>& pcm = sounds[s.distinct ? v : 0];
     FAudioBuffer buffer{};
     buffer.Flags = FAUDIO_END_OF_STREAM;
     buffer.AudioBytes = static_cast<uint32_t>(pcm.size() * 2);

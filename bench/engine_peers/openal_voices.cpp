@@ -30,10 +30,13 @@ int main(int argc, char** argv) {
     const ALint index = alGetInteger(AL_DEFAULT_RESAMPLER_SOFT);
     if (getStringi != nullptr) resampler = getStringi(AL_RESAMPLER_NAME_SOFT, index);
   }
-  const std::vector<std::int16_t> pcm = engine_run::MakeSource(s.sourceRate);
-  ALuint buffer = 0;
-  alGenBuffers(1, &buffer);
-  alBufferData(buffer, AL_FORMAT_MONO16, pcm.data(), static_cast<ALsizei>(pcm.size() * 2), s.sourceRate);
+  // One buffer for every voice, or one of its own for each.
+  std::vector<ALuint> buffers(static_cast<std::size_t>(s.distinct ? s.voices : 1));
+  alGenBuffers(static_cast<ALsizei>(buffers.size()), buffers.data());
+  for (std::size_t b = 0; b < buffers.size(); ++b) {
+    const std::vector<std::int16_t> pcm = engine_run::MakeSource(s.sourceRate, static_cast<int>(b));
+    alBufferData(buffers[b], AL_FORMAT_MONO16, pcm.data(), static_cast<ALsizei>(pcm.size() * 2), s.sourceRate);
+  }
   std::vector<ALuint> sources;
   for (int v = 0; v < s.voices; ++v) {
     ALuint source = 0;
@@ -46,7 +49,7 @@ int main(int argc, char** argv) {
     // Head-relative at the listener: mono played straight to both sides.
     alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
     alSource3f(source, AL_POSITION, 0, 0, 0);
-    alSourcei(source, AL_BUFFER, static_cast<ALint>(buffer));
+    alSourcei(source, AL_BUFFER, static_cast<ALint>(buffers[s.distinct ? v : 0]));
     alSourcei(source, AL_LOOPING, AL_TRUE);
     alSourcef(source, AL_GAIN, static_cast<ALfloat>(engine_run::VoiceLevel(s.voices)));
     alSourcef(source, AL_SEC_OFFSET, static_cast<ALfloat>(v % 97) / 97.0f);
@@ -62,7 +65,7 @@ int main(int argc, char** argv) {
   }
   engine_run::Report("openal-soft", resampler, s, playing, window);
   if (!sources.empty()) alDeleteSources(static_cast<ALsizei>(sources.size()), sources.data());
-  alDeleteBuffers(1, &buffer);
+  alDeleteBuffers(static_cast<ALsizei>(buffers.size()), buffers.data());
   alcMakeContextCurrent(nullptr);
   alcDestroyContext(context);
   alcCloseDevice(device);

@@ -1,4 +1,5 @@
-// SDL_mixer playing N looping channels of one chunk (see engine_run.h).
+// SDL_mixer playing N looping channels of one chunk, or of a chunk each (see
+// engine_run.h).
 // SDL_mixer converts a chunk to the device's format and rate once, when it
 // is loaded (Mix_LoadWAV_RW, through SDL's SDL_AudioCVT), and then only adds
 // samples while it plays: its figure is the cost of mixing alone.
@@ -50,20 +51,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int allocated = Mix_AllocateChannels(s.voices);
-  const std::vector<std::uint8_t> file = WaveFile(engine_run::MakeSource(s.sourceRate), s.sourceRate);
-  Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromConstMem(file.data(), static_cast<int>(file.size())), 1);
-  if (chunk == nullptr) {
-    std::fprintf(stderr, "sdl_mixer_voices: %s\n", Mix_GetError());
-    Mix_CloseAudio();
-    SDL_Quit();
-    return 1;
+  // One chunk for every voice, or one of its own for each.
+  std::vector<Mix_Chunk*> chunks;
+  for (int v = 0; v < (s.distinct ? s.voices : 1); ++v) {
+    const std::vector<std::uint8_t> file = WaveFile(engine_run::MakeSource(s.sourceRate, v), s.sourceRate);
+    Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromConstMem(file.data(), static_cast<int>(file.size())), 1);
+    if (chunk == nullptr) {
+      std::fprintf(stderr, "sdl_mixer_voices: %s\n", Mix_GetError());
+      for (Mix_Chunk* c : chunks) Mix_FreeChunk(c);
+      Mix_CloseAudio();
+      SDL_Quit();
+      return 1;
+    }
+    Mix_VolumeChunk(chunk, MIX_MAX_VOLUME);
+    chunks.push_back(chunk);
   }
-  Mix_VolumeChunk(chunk, MIX_MAX_VOLUME);
   const int level = static_cast<int>(MIX_MAX_VOLUME * engine_run::VoiceLevel(s.voices));
   int started = 0;
   for (int v = 0; v < s.voices && v < allocated; ++v) {
     Mix_Volume(v, level > 0 ? level : 1);
-    if (Mix_PlayChannel(v, chunk, -1) < 0) {
+    if (Mix_PlayChannel(v, chunks[s.distinct ? v : 0], -1) < 0) {
       std::fprintf(stderr, "sdl_mixer_voices: channel %d of %d refused: %s\n", v + 1, s.voices, Mix_GetError());
       break;
     }
@@ -74,7 +81,7 @@ int main(int argc, char** argv) {
   const int playing = s.voices > 0 ? Mix_Playing(-1) : 0;
   engine_run::Report("sdl_mixer", "SDL_AudioCVT_at_load", s, playing, window);
   Mix_HaltChannel(-1);
-  Mix_FreeChunk(chunk);
+  for (Mix_Chunk* chunk : chunks) Mix_FreeChunk(chunk);
   Mix_CloseAudio();
   SDL_Quit();
   return 0;

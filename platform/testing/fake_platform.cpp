@@ -296,6 +296,18 @@ HRESULT FakeDirectSound::CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoun
   return DS_OK;
 }
 
+HRESULT FakeDirectSound::DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) {
+  platform_.Record("dsound.DuplicateSoundBuffer", {AsArg(original)});
+  if (refs_ == 0) platform_.NoteUseAfterRelease();
+  if (duplicate == nullptr) return DSERR_INVALIDPARAM;
+  *duplicate = nullptr;
+  std::int64_t result = 0;
+  if (platform_.ShouldFail("dsound", "DuplicateSoundBuffer", &result)) return static_cast<HRESULT>(result);
+  if (!initialized_) return DSERR_UNINITIALIZED;
+  if (original == nullptr) return DSERR_INVALIDPARAM;
+  return DSERR_UNSUPPORTED;
+}
+
 // ---------------------------------------------------------------------------
 // FakePlatform
 

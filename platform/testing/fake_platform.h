@@ -132,6 +132,10 @@ class FakeDirectSound final : public IDirectSound {
   HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) override;
   HRESULT SetCooperativeLevel(HWND window, DWORD level) override;
   HRESULT Initialize(const GUID* device) override;
+  // Logged and failable like every call; the fake's buffers hold no memory
+  // they could share, so it answers DSERR_UNSUPPORTED once the arguments
+  // pass the device's checks.
+  HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) override;
 
   bool Released() const { return refs_ == 0; }
   ULONG References() const { return refs_; }

@@ -29,6 +29,14 @@ void Churn(IDirectSound* device, unsigned seed, std::atomic<long>* steps) {
   while (std::chrono::steady_clock::now() < end) {
     IDirectSoundBuffer*& buffer = pool[random() % pool.size()];
     if (buffer == nullptr) {
+      // Every other new buffer a duplicate of one in the pool, when there
+      // is one: sharers are released in any order.
+      IDirectSoundBuffer* original = pool[random() % pool.size()];
+      if (original != nullptr && random() % 2) {
+        const HRESULT hr = device->DuplicateSoundBuffer(original, &buffer);
+        ASSERT_EQ(hr, DS_OK);
+        continue;
+      }
       WAVEFORMATEX format = formats[random() % std::size(formats)];
       DSBUFFERDESC desc = Description(&format, 1000 + random() % 20000);
       ASSERT_EQ(device->CreateSoundBuffer(&desc, &buffer, nullptr), DS_OK);

@@ -13,7 +13,11 @@
 // Afterwards the second device gets the first one's bytes, and the two are
 // in step again.  One-shots are also played to their end while their
 // looping mode changes on the way: a Play that succeeds leaves the buffer
-// playing in the mode asked for, and a one-shot ends.  Besides: cursors stay inside the buffer (and on a frame
+// playing in the mode asked for, and a one-shot ends.  Buffers are also
+// duplicated, on both devices alike: a duplicate starts stopped at offset 0
+// and shares its original's memory, so duplicates and originals are released
+// in any order and the memory must live on for the ones left (AddressSanitizer
+// sees a read of freed memory).  Besides: cursors stay inside the buffer (and on a frame
 // where the length is a whole number of frames), locks come back as one or
 // two regions adding up to the length asked for, the mix stays finite and
 // within full scale, and nothing leaks (LeakSanitizer at exit).
@@ -48,6 +52,7 @@ struct Pair {
   IDirectSoundBuffer* buffer[2] = {nullptr, nullptr};
   DWORD length = 0;
   unsigned align = 1;
+  int sound = 0;  // pairs with the same number share their memory
 };
 
 WAVEFORMATEX RandomFormat(FuzzedDataProvider& in) {
@@ -167,15 +172,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> bytes, other;
   std::vector<float> mixes[2];
   bool removed = false;
+  int sounds = 0;
 
   for (int step = 0; step < 256 && in.remaining_bytes() > 0; ++step) {
-    const int op = in.ConsumeIntegralInRange<int>(0, 12);
+    const int op = in.ConsumeIntegralInRange<int>(0, 13);
     if (op == 0 || pairs.empty()) {
       if (pairs.size() >= 4) continue;
       WAVEFORMATEX format = RandomFormat(in);
       DSBUFFERDESC desc{sizeof(DSBUFFERDESC), DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY,
                         in.ConsumeIntegralInRange<DWORD>(DSBSIZE_MIN, 1 << 16), 0, &format};
-      Pair p{{nullptr, nullptr}, desc.dwBufferBytes, format.nBlockAlign};
+      Pair p{{nullptr, nullptr}, desc.dwBufferBytes, format.nBlockAlign, ++sounds};
       const HRESULT a = twins[0].device->CreateSoundBuffer(&desc, &p.buffer[0], nullptr);
       const HRESULT b = twins[1].device->CreateSoundBuffer(&desc, &p.buffer[1], nullptr);
       Check(a == b, "the twins disagree on a format");
@@ -199,6 +205,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 3: {  // different bytes behind the play cursor, then a pass
+        // Only where no other buffer plays the same memory from elsewhere.
+        if (std::count_if(pairs.begin(), pairs.end(), [&](const Pair& q) { return q.sound == p.sound; }) > 1) break;
         DWORD play = 0, write = 0;
         Check(p.buffer[0]->GetCurrentPosition(&play, &write) == DS_OK, "GetCurrentPosition fails");
         // Free space: from the write cursor round to the play cursor.  A
@@ -258,6 +266,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 12:
         PlayOneShotToItsEnd(in, twins, mixes, p, period, rate);
         break;
+      case 13: {  // a duplicate, which shares the memory and starts stopped at 0
+        if (pairs.size() >= 8) break;
+        Pair d = p;
+        const HRESULT a = twins[0].device->DuplicateSoundBuffer(p.buffer[0], &d.buffer[0]);
+        const HRESULT b = twins[1].device->DuplicateSoundBuffer(p.buffer[1], &d.buffer[1]);
+        Check(a == b, "the twins disagree on a duplicate");
+        Check(a == DS_OK, "a live buffer refused as an original");
+        for (IDirectSoundBuffer* b : d.buffer) {
+          DSBCAPS caps{};
+          caps.dwSize = sizeof(DSBCAPS);
+          Check(b->GetCaps(&caps) == DS_OK && caps.dwBufferBytes == p.length, "a duplicate of another size");
+          Check(StatusOf(b) == 0, "a duplicate that does not start stopped");
+          DWORD play = 1;
+          Check(b->GetCurrentPosition(&play, nullptr) == DS_OK && play == 0, "a duplicate not at the start");
+        }
+        pairs.push_back(d);
+        break;
+      }
     }
     for (const Pair& q : pairs) CheckCursors(q);
   }

@@ -59,6 +59,7 @@ constexpr HRESULT DSERR_NODRIVER = MakeResult(0x88780078u);
 constexpr HRESULT DSERR_ALREADYINITIALIZED = MakeResult(0x88780082u);
 constexpr HRESULT DSERR_BUFFERLOST = MakeResult(0x88780096u);
 constexpr HRESULT DSERR_UNINITIALIZED = MakeResult(0x887800AAu);
+constexpr HRESULT DSERR_UNSUPPORTED = E_NOTIMPL;
 
 // Buffer description handed to CreateSoundBuffer.  On the 32-bit original
 // this record is 20 bytes; here the format pointer is 8 bytes wide, so the
@@ -136,6 +137,18 @@ class IDirectSound : public IUnknown {
   virtual HRESULT SetCooperativeLevel(HWND window, DWORD level) = 0;
   // Opens the output; a null device identifier means the default output.
   virtual HRESULT Initialize(const GUID* device) = 0;
+  // A new buffer that shares `original`'s sample memory, format and size:
+  // what is written through either is heard through both.  Its play cursor,
+  // play state, volume, pan and frequency are its own (the last three start
+  // as the original's) and it starts stopped at offset 0.  The memory lives
+  // until the last buffer sharing it is released, in any order.  Where it is
+  // safe to write then depends on every sharer that plays: each one's span
+  // from its play to its write cursor is being read.
+  // DSERR_INVALIDPARAM for a null pointer or anything that is not a live
+  // secondary buffer of this device, DSERR_BUFFERLOST for a lost one,
+  // DSERR_UNINITIALIZED before Initialize.
+  // Added last, so that the methods above keep their places in the table.
+  virtual HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) = 0;
 
  protected:
   ~IDirectSound() = default;

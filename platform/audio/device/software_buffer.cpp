@@ -26,14 +26,35 @@ HRESULT SoftwareBuffer::Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC&
   if (!voice) return DSERR_OUTOFMEMORY;
   auto* buffer = new (std::nothrow) SoftwareBuffer(mixer, std::move(voice), desc.dwFlags);
   if (buffer == nullptr) return DSERR_OUTOFMEMORY;
-  // Attach publishes the voice to the mixer (sequentially consistent), after
-  // every field above is set.
-  buffer->slot_ = mixer->Attach(buffer->voice_.get());
-  if (buffer->slot_ < 0) {
-    buffer->Release();
+  return buffer->Attach(out);
+}
+
+HRESULT SoftwareBuffer::Duplicate(SoftwareBuffer& original, IDirectSoundBuffer** out) {
+  std::lock_guard<std::mutex> guard(original.mutex_);
+  std::unique_ptr<Voice> voice = Voice::CreateSharing(*original.voice_, original.mixer_->periodFrames());
+  if (!voice) return DSERR_OUTOFMEMORY;
+  auto* buffer = new (std::nothrow) SoftwareBuffer(original.mixer_, std::move(voice), original.flags_);
+  if (buffer == nullptr) return DSERR_OUTOFMEMORY;
+  // It starts stopped at offset 0, with the original's volume, pan and
+  // frequency; from here on each buffer's are its own.
+  buffer->volume_ = original.volume_;
+  buffer->pan_ = original.pan_;
+  buffer->frequency_ = original.frequency_;
+  buffer->PublishGains();
+  buffer->controls_.step.store(InterpolatorStep(buffer->frequency_, buffer->voice_->outputRate()),
+                               std::memory_order_relaxed);
+  return buffer->Attach(out);
+}
+
+// Publishes the voice to the mixer (Attach is sequentially consistent), after
+// every field of it is set; on failure the buffer goes away again.
+HRESULT SoftwareBuffer::Attach(IDirectSoundBuffer** out) {
+  slot_ = mixer_->Attach(voice_.get(), static_cast<IDirectSoundBuffer*>(this));
+  if (slot_ < 0) {
+    Release();
     return DSERR_ALLOCATED;
   }
-  *out = buffer;
+  *out = this;
   return DS_OK;
 }
 
@@ -201,7 +222,7 @@ HRESULT SoftwareBuffer::Unlock(void* region1, DWORD bytes1, void* region2, DWORD
   if (match == locks_.end()) return DSERR_INVALIDPARAM;  // not a region this buffer handed out
   match->held = false;
   if (!mixer_->alive()) return DSERR_UNINITIALIZED;
-  controls_.writes.fetch_add(1, std::memory_order_release);
+  voice_->memory().writes.fetch_add(1, std::memory_order_release);
   return DS_OK;
 }
 
@@ -229,7 +250,8 @@ HRESULT SoftwareBuffer::Play(DWORD, DWORD, DWORD flags) {
 }
 
 // As on a sound card, a stopped buffer is no longer read: once Stop returns
-// the caller may write anywhere in it (a rewind refills it whole).  A pass
+// the caller may write anywhere in it (a rewind refills it whole), as long
+// as no other buffer sharing its memory is playing.  A pass
 // that began before the stop may still be reading, so Stop waits for it;
 // every later pass sees the voice stopped.  The store and the mixer's load
 // of the play state are sequentially consistent, like the pass counter, so

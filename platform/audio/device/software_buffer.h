@@ -22,6 +22,9 @@ class SoftwareBuffer final : public IDirectSoundBuffer {
   // status and, on success, a buffer with one reference.
   static HRESULT Create(std::shared_ptr<Mixer> mixer, const DSBUFFERDESC& desc, const BufferFormat& format,
                         IDirectSoundBuffer** out);
+  // Creates a buffer that plays `original`'s memory (see
+  // IDirectSound::DuplicateSoundBuffer); `original` must be alive.
+  static HRESULT Duplicate(SoftwareBuffer& original, IDirectSoundBuffer** out);
 
   HRESULT QueryInterface(const GUID& iid, void** object) override;
   ULONG AddRef() override;
@@ -58,6 +61,7 @@ class SoftwareBuffer final : public IDirectSoundBuffer {
 
   SoftwareBuffer(std::shared_ptr<Mixer> mixer, std::unique_ptr<Voice> voice, DWORD flags);
   ~SoftwareBuffer();
+  HRESULT Attach(IDirectSoundBuffer** out);
 
   bool playing() const;
   void PublishGains();

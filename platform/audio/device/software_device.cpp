@@ -120,6 +120,24 @@ HRESULT SoftwareDevice::CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSound
   return SoftwareBuffer::Create(std::move(mixer), *desc, format, buffer);
 }
 
+HRESULT SoftwareDevice::DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) {
+  if (duplicate == nullptr) return DSERR_INVALIDPARAM;
+  *duplicate = nullptr;
+  std::shared_ptr<Mixer> mixer;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!initialized_) return DSERR_UNINITIALIZED;
+    mixer = mixer_;
+  }
+  // Only this device's secondary buffers can be duplicated.  There is no
+  // primary buffer here (CreateSoundBuffer refuses one with the same code),
+  // and a pointer that is not one of this device's live buffers, one of
+  // another device's or one already released, is refused by its address
+  // alone, before anything reads through it.
+  if (!mixer->Attached(original)) return DSERR_INVALIDPARAM;
+  return SoftwareBuffer::Duplicate(*static_cast<SoftwareBuffer*>(original), duplicate);
+}
+
 // The sound device went away.  Its buffers' samples are in our memory, so
 // nothing is lost: the device goes on mixing at real time into nothing, and
 // callers see no difference.  Music carries on from where time has taken

@@ -31,6 +31,7 @@ class SoftwareDevice final : public IDirectSound, private OutputEvents {
   HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) override;
   HRESULT SetCooperativeLevel(HWND window, DWORD level) override;
   HRESULT Initialize(const GUID* device) override;
+  HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) override;
 
  private:
   ~SoftwareDevice();

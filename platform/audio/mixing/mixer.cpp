@@ -8,10 +8,11 @@ namespace velmo {
 Mixer::Mixer(std::uint32_t sampleRate, std::uint32_t periodFrames)
     : sampleRate_(sampleRate), periodFrames_(periodFrames) {}
 
-int Mixer::Attach(Voice* voice) {
+int Mixer::Attach(Voice* voice, const void* owner) {
   std::lock_guard<std::mutex> guard(attachMutex_);
   for (std::size_t i = 0; i < kMaxVoices; ++i) {
     if (slots_[i].load(std::memory_order_relaxed) == nullptr) {
+      owners_[i] = owner;
       slots_[i].store(voice, std::memory_order_seq_cst);
       if (i + 1 > slotsInUse_.load(std::memory_order_relaxed))
         slotsInUse_.store(i + 1, std::memory_order_seq_cst);
@@ -23,8 +24,19 @@ int Mixer::Attach(Voice* voice) {
 
 void Mixer::Detach(int slot) {
   if (slot < 0) return;
-  slots_[static_cast<std::size_t>(slot)].store(nullptr, std::memory_order_seq_cst);
+  {
+    std::lock_guard<std::mutex> guard(attachMutex_);
+    owners_[static_cast<std::size_t>(slot)] = nullptr;
+    slots_[static_cast<std::size_t>(slot)].store(nullptr, std::memory_order_seq_cst);
+  }
   WaitForPassInProgress();
+}
+
+bool Mixer::Attached(const void* owner) const {
+  if (owner == nullptr) return false;
+  std::lock_guard<std::mutex> guard(attachMutex_);
+  const std::size_t used = slotsInUse_.load(std::memory_order_relaxed);
+  return std::find(owners_.begin(), owners_.begin() + used, owner) != owners_.begin() + used;
 }
 
 void Mixer::WaitForPassInProgress() const {

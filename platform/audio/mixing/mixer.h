@@ -46,10 +46,15 @@ class Mixer final : public MixSource {
   std::uint32_t periodFrames() const { return periodFrames_; }
 
   // Puts a voice in the table; returns its slot, or -1 when the table is full.
-  int Attach(Voice* voice);
+  // `owner` is what the voice belongs to (its buffer), recorded so that
+  // Attached can tell a live owner from a pointer to anything else.
+  int Attach(Voice* voice, const void* owner = nullptr);
   // Takes the voice out of the table; once this returns the mixer no longer
   // touches it and it may be freed.
   void Detach(int slot);
+  // Whether `owner` has a voice in the table now.  Compares addresses only,
+  // so it may be asked about a pointer to something already freed.
+  bool Attached(const void* owner) const;
 
   // Mixes every playing voice into `stereo` and clips the result to full
   // scale.  Takes no lock, allocates nothing and never waits: every voice
@@ -83,8 +88,10 @@ class Mixer final : public MixSource {
   std::atomic<std::uint64_t> pass_{0};
   std::atomic<bool> alive_{true};
   std::atomic<PassProbe*> probe_{nullptr};
-  // Serialises Attach between callers; the mixer never takes it.
-  std::mutex attachMutex_;
+  // Serialises Attach, Detach and Attached between callers, and guards
+  // owners_; the mixer never takes it.
+  mutable std::mutex attachMutex_;
+  std::array<const void*, kMaxVoices> owners_{};
   RenderScratch scratch_;
 };
 

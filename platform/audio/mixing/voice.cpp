@@ -9,18 +9,28 @@ namespace velmo {
 
 std::unique_ptr<Voice> Voice::Create(const BufferFormat& format, DWORD bytes, std::uint32_t outputRate,
                                      std::uint32_t rampFrames) {
-  std::unique_ptr<std::uint8_t[]> ring(new (std::nothrow) std::uint8_t[bytes]);
-  if (!ring) return nullptr;
-  std::memset(ring.get(), format.silenceByte, bytes);
-  return std::unique_ptr<Voice>(new (std::nothrow) Voice(format, bytes, outputRate, rampFrames, std::move(ring)));
+  SampleMemory* memory = SampleMemory::Create(bytes, format.silenceByte);
+  if (memory == nullptr) return nullptr;
+  auto* voice = new (std::nothrow) Voice(format, bytes, outputRate, rampFrames, memory);
+  if (voice == nullptr) memory->Release();
+  return std::unique_ptr<Voice>(voice);
+}
+
+std::unique_ptr<Voice> Voice::CreateSharing(const Voice& original, std::uint32_t rampFrames) {
+  original.memory_->AddRef();
+  auto* voice = new (std::nothrow) Voice(original.format_, original.length_, original.outputRate_, rampFrames,
+                                         original.memory_);
+  if (voice == nullptr) original.memory_->Release();
+  return std::unique_ptr<Voice>(voice);
 }
 
 Voice::Voice(const BufferFormat& format, DWORD bytes, std::uint32_t outputRate, std::uint32_t rampFrames,
-             std::unique_ptr<std::uint8_t[]> ring)
+             SampleMemory* memory)
     : format_(format),
       length_(bytes),
       outputRate_(outputRate),
-      ring_(std::move(ring)),
+      memory_(memory),
+      ring_(memory->bytes()),
       renderer_(InterpolatorStep(format.sampleRate, outputRate), rampFrames) {
   controls.step.store(InterpolatorStep(format.sampleRate, outputRate), std::memory_order_relaxed);
 }

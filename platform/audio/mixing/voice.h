@@ -1,11 +1,13 @@
-// One secondary buffer as the mixer plays it: the ring of sample bytes, the
-// controls its callers set and the mixer's own state for it.
+// One secondary buffer as the mixer plays it: the ring of sample bytes (its
+// own, or shared with the buffers duplicated from it), the controls its
+// callers set and the mixer's own state for it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "platform/audio/mixing/sample_format.h"
+#include "platform/audio/mixing/sample_memory.h"
 #include "platform/audio/mixing/voice_controls.h"
 #include "platform/audio/mixing/voice_renderer.h"
 #include "velmo/platform/win_types.h"
@@ -14,16 +16,26 @@ namespace velmo {
 
 // The ring never moves and its size never changes, so callers write into it
 // directly and the mixer reads it without a lock; which bytes each side may
-// touch at a time is settled through `controls` (see VoiceControls).
+// touch at a time is settled through `controls` (see VoiceControls).  Voices
+// that share a ring each hold a reference to it, and the mixer reads it
+// through the voice's own pointer, as if it were the voice's alone.
 class Voice {
  public:
-  // Returns null when the memory cannot be had.
+  // A voice with a ring of its own, silent.  Returns null when the memory
+  // cannot be had.
   static std::unique_ptr<Voice> Create(const BufferFormat& format, DWORD bytes, std::uint32_t outputRate,
                                        std::uint32_t rampFrames);
+  // A voice that plays `original`'s ring, in its format, with controls and
+  // play state of its own.  Returns null when the memory cannot be had.
+  static std::unique_ptr<Voice> CreateSharing(const Voice& original, std::uint32_t rampFrames);
+  ~Voice() { memory_->Release(); }
+  Voice(const Voice&) = delete;
+  Voice& operator=(const Voice&) = delete;
 
   const BufferFormat& format() const { return format_; }
   DWORD length() const { return length_; }
-  std::uint8_t* ring() { return ring_.get(); }
+  std::uint8_t* ring() { return ring_; }
+  SampleMemory& memory() { return *memory_; }
   std::uint32_t outputRate() const { return outputRate_; }
 
   VoiceControls controls;
@@ -44,17 +56,22 @@ class Voice {
     const auto* end = reinterpret_cast<const char*>(&renderer_);
     for (const char* at = self; at < end; at += 64) __builtin_prefetch(at);
   }
-  void PrefetchData() const { renderer_.Prefetch(ring_.get()); }
+  void PrefetchData() const {
+    __builtin_prefetch(&memory_->writes);
+    renderer_.Prefetch(ring_);
+  }
 
  private:
+  // Takes over one reference to `memory`.
   Voice(const BufferFormat& format, DWORD bytes, std::uint32_t outputRate, std::uint32_t rampFrames,
-        std::unique_ptr<std::uint8_t[]> ring);
-  VoiceSource source() { return VoiceSource{format_, ring_.get(), length_, controls}; }
+        SampleMemory* memory);
+  VoiceSource source() { return VoiceSource{format_, ring_, length_, controls, memory_->writes}; }
 
   const BufferFormat format_;
   const DWORD length_;
   const std::uint32_t outputRate_;
-  std::unique_ptr<std::uint8_t[]> ring_;
+  SampleMemory* const memory_;
+  std::uint8_t* const ring_;  // memory_->bytes(), kept here beside the voice's other hot fields
   VoiceRenderer renderer_;
 };
 

@@ -63,7 +63,9 @@ struct StereoGains {
 //    mixer loads the play state first, so a pass that sees the new start
 //    sees the seek with it.
 //  - Unlock bumps the write count after the caller's bytes; the mixer's load
-//    of it orders them before the pass's reads.
+//    of it orders them before the pass's reads.  The count belongs to the
+//    ring (SampleMemory::writes), not to one voice, so that a write through
+//    one buffer is ordered before the reads of every buffer sharing it.
 // Two stores are sequentially consistent instead, because the caller then
 // reads the pass counter and must learn from it which passes may have missed
 // the store: Stop's play state (it waits for such a pass to end, so the ring
@@ -81,9 +83,6 @@ struct VoiceControls {
   std::atomic<std::uint64_t> seek{0};        // Positioned::Pack: request number, byte offset
   std::atomic<std::uint64_t> gains{StereoGains{}.Pack()};
   std::atomic<std::uint64_t> step{0};        // source frames per output frame, 32.32 fixed point
-  // Bumped by every Unlock: the mixer's acquire of it orders the bytes a
-  // caller wrote before the mixer's reads of them.
-  std::atomic<std::uint32_t> writes{0};
 
   // Written by the mixer, read by callers.
   std::atomic<std::uint64_t> cursor{0};      // Positioned::Pack: last seek applied, play offset

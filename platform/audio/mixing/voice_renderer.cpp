@@ -49,7 +49,7 @@ void VoiceRenderer::ApplyControls(const VoiceSource& source) {
   // counter: see SoftwareBuffer::Stop and SoftwareBuffer::SetFrequency.
   const Transport transport = Transport::Unpack(c.transport.load(std::memory_order_seq_cst));
   const Positioned seek = Positioned::Unpack(c.seek.load(std::memory_order_acquire));
-  c.writes.load(std::memory_order_acquire);
+  source.writes.load(std::memory_order_acquire);
   step_ = c.step.load(std::memory_order_seq_cst);
   const StereoGains gains = StereoGains::Unpack(c.gains.load(std::memory_order_acquire));
 

@@ -24,12 +24,14 @@ struct RenderScratch {
 };
 
 // What the renderer needs of the voice it belongs to: the ring and its
-// format (fixed for the voice's life) and the controls its callers set.
+// format (fixed for the voice's life), the controls its callers set, and the
+// count of writes into the ring, which every buffer sharing it bumps.
 struct VoiceSource {
   const BufferFormat& format;
   const std::uint8_t* ring;
   DWORD length;
   VoiceControls& controls;
+  std::atomic<std::uint32_t>& writes;
 };
 
 class VoiceRenderer {
