@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/audio/outputs/output_selection.h"
 
@@ -162,9 +163,13 @@ struct PipeWireOutput::Connection {
   static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
   static void OnTick(void* data, uint64_t expirations);
 
+  // Where the loop mixes the time it makes up (MakeUpSilentTime).
+  std::vector<float> scratch;
+
   bool Connect();
   void Disconnect();
   void StopMixing();
+  void MakeUpSilentTime();
   void Tick();
 };
 
@@ -315,9 +320,23 @@ void PipeWireOutput::Connection::StopMixing() {
   while (rendering.load(std::memory_order_seq_cst)) std::this_thread::yield();
 }
 
+// Nothing mixed from the stream's last cycle until the loss was seen: up to
+// half a second for a stalled server.  That time is mixed now, into nothing,
+// before the device keeps time itself, so that the music carries on where it
+// would be had it been heard and an effect started meanwhile is not heard
+// late.  Loop thread, with mixing stopped.
+void PipeWireOutput::Connection::MakeUpSilentTime() {
+  if (!cycledSinceConnect || lost) return;
+  const auto frames = static_cast<std::size_t>(static_cast<std::uint64_t>(ticksWithoutCycle) * rate * kTickNs /
+                                               1'000'000'000);
+  for (std::size_t done = 0; done < frames; done += quantum)
+    source->Render(scratch.data(), std::min<std::size_t>(quantum, frames - done));
+}
+
 void PipeWireOutput::Connection::Tick() {
   if (broken) {
     StopMixing();
+    MakeUpSilentTime();
     Disconnect();
     broken = false;
     ticksUntilReconnect = kTicksPerReconnect;
@@ -352,6 +371,7 @@ void PipeWireOutput::Connection::Tick() {
   // never called yet is waiting for a sink, and is left to wait.
   if (cycledSinceConnect && !lost && ++ticksWithoutCycle >= kTicksToStall) {
     StopMixing();
+    MakeUpSilentTime();
     lost = true;
     events->OnOutputLost();
   }
@@ -370,6 +390,7 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   connection->api = api;
   connection->rate = rate_;
   connection->quantum = quantum_;
+  connection->scratch.resize(2 * static_cast<std::size_t>(quantum_));
   connection->source = &source;
   connection->events = &events;
   connection->loop = api->thread_loop_new("velmo-pipewire", nullptr);
