@@ -3,9 +3,8 @@
 //
 //   build/default/bench/bench_mixer
 //
-// Every heap allocation in this program is counted while `g_counting` is
-// set: operator new through the replaced global operators, and the C
-// allocator through glibc's __libc_* entry points.
+// Every heap allocation in this program is counted while
+// bench::countingAll is set (allocation_counter.h).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -15,55 +14,9 @@
 #include <random>
 #include <vector>
 
+#include "bench/allocation_counter.h"
 #include "platform/testing/manual_output.h"
 #include "velmo/platform/dsound.h"
-
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void __libc_free(void*);
-}
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-void Count() {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-void* malloc(std::size_t n) {
-  Count();
-  return __libc_malloc(n);
-}
-void* calloc(std::size_t n, std::size_t size) {
-  Count();
-  return __libc_calloc(n, size);
-}
-void* realloc(void* p, std::size_t n) {
-  Count();
-  return __libc_realloc(p, n);
-}
-void free(void* p) { __libc_free(p); }
-}
-
-void* operator new(std::size_t n) {
-  Count();
-  if (void* p = __libc_malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  Count();
-  return __libc_malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { __libc_free(p); }
 
 namespace {
 
@@ -120,8 +73,8 @@ void MixVoicesOf(benchmark::State& state, bool glide, bool shared = false) {
   std::vector<float> mix(2 * kPeriod);
   output->RenderInto(mix.data(), kPeriod);  // first pass outside the count
 
-  g_allocations.store(0);
-  g_counting.store(true);
+  bench::allocations.store(0);
+  bench::countingAll.store(true);
   std::uint32_t period = 0;
   for (auto _ : state) {
     if (glide) {
@@ -132,8 +85,8 @@ void MixVoicesOf(benchmark::State& state, bool glide, bool shared = false) {
     output->RenderInto(mix.data(), kPeriod);
     benchmark::DoNotOptimize(mix.data());
   }
-  g_counting.store(false);
-  state.counters["allocations"] = static_cast<double>(g_allocations.load());
+  bench::countingAll.store(false);
+  state.counters["allocations"] = static_cast<double>(bench::allocations.load());
   // CPU seconds per voice and output frame; printed with an SI prefix, so
   // "150n" reads 150 ns.
   state.counters["per_voice_frame"] = benchmark::Counter(
@@ -179,8 +132,8 @@ BENCHMARK(GetStatus);
 // Proves the counter above sees both kinds of allocation: it must report
 // two per iteration here.
 void AllocationCounterSelfCheck(benchmark::State& state) {
-  g_allocations.store(0);
-  g_counting.store(true);
+  bench::allocations.store(0);
+  bench::countingAll.store(true);
   for (auto _ : state) {
     auto* object = new int(1);
     void* block = std::malloc(16);
@@ -189,9 +142,9 @@ void AllocationCounterSelfCheck(benchmark::State& state) {
     std::free(block);
     delete object;
   }
-  g_counting.store(false);
+  bench::countingAll.store(false);
   state.counters["allocations_per_iteration"] =
-      static_cast<double>(g_allocations.load()) / static_cast<double>(state.iterations());
+      static_cast<double>(bench::allocations.load()) / static_cast<double>(state.iterations());
 }
 BENCHMARK(AllocationCounterSelfCheck);
 

@@ -16,55 +16,8 @@
 #include <new>
 #include <thread>
 
+#include "bench/allocation_counter.h"
 #include "platform/audio/outputs/pipewire_output.h"
-
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void __libc_free(void*);
-}
-
-namespace {
-// Set on the thread that renders, from its first cycle on.
-thread_local bool t_counted = false;
-std::atomic<long> g_allocations{0};
-void Count() {
-  if (t_counted) g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-void* malloc(std::size_t n) {
-  Count();
-  return __libc_malloc(n);
-}
-void* calloc(std::size_t n, std::size_t size) {
-  Count();
-  return __libc_calloc(n, size);
-}
-void* realloc(void* p, std::size_t n) {
-  Count();
-  return __libc_realloc(p, n);
-}
-void free(void* p) { __libc_free(p); }
-}
-
-void* operator new(std::size_t n) {
-  Count();
-  if (void* p = __libc_malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  Count();
-  return __libc_malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { __libc_free(p); }
 
 namespace {
 
@@ -74,7 +27,7 @@ using namespace velmo;
 class CountingSource final : public MixSource {
  public:
   void Render(float* stereo, std::size_t frames) override {
-    t_counted = true;
+    bench::countingHere = true;
     for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = 0.0f;
     renders.fetch_add(1, std::memory_order_relaxed);
   }
@@ -109,11 +62,11 @@ void NativeOutputPlaying(benchmark::State& state) {
     state.SkipWithError("the stream was not called (no sink?)");
     return;
   }
-  g_allocations.store(0);
+  bench::allocations.store(0);
   const long rendersBefore = source.renders.load();
   for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const long renders = source.renders.load() - rendersBefore;
-  const long allocations = g_allocations.load();
+  const long allocations = bench::allocations.load();
   output.Close();
   state.counters["renders"] = static_cast<double>(renders);
   state.counters["allocations"] = static_cast<double>(allocations);
