@@ -32,16 +32,9 @@ native_stream_check() {
   fi
 }
 
-# Sets music_zero to where the music's pass holding its first sound starts,
-# in seconds of the recording (the lag tool's "its start").
-music_zero=""
-music_zero_of() {
-  music_zero="$(field 'its start at \([-0-9.]*\) s' "$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --seconds 2 "$1")")"
-}
-
 run_native_restarts() {
   min_matched_percent=80 min_effect_correlation=0.8
-  local run_work="$work/$driver" restarts=5 cycle=5 bgm_seconds=16
+  local run_work="$work/$driver" restarts=5 cycle=5
   mkdir "$run_work"
   sound_server_setup "$run_work" || exit 1
   sound_server_start || exit 1
@@ -92,30 +85,11 @@ run_native_restarts() {
   [ "$status" -eq 0 ] || problem "exit status $status; stderr: $(cat "$run_work/stderr")"
   [ ! -s "$run_work/stderr" ] || problem "unexpected messages: $(cat "$run_work/stderr")"
 
-  local recovery effect_at offset line expected found correlation name
+  # Each effect was started 4 + 5k s into the music, which runs on through
+  # the outages.
   for k in $(seq 0 $((restarts - 1))); do
-    name=${names[k]}
-    music_arrival "after restart $((k + 1))" "$run_work/after-$k.raw"
-    [ -n "$arrival" ] || continue
-    recovery="$(awk -v a="${anchor[k]}" -v b="${anchor_bytes[k]}" -v r="${ready[k]}" -v f="$arrival" \
-      'BEGIN { printf "%.3f", (a - r) / 1e6 - b / 192000 + f }')"
-    echo "restart $((k + 1)): the music came back $recovery s after the restarted server answered"
-    at_least "$max_recovery" "$recovery" ||
-      problem "restart $((k + 1)): the music took $recovery s to come back (at most $max_recovery s)"
-    # The effect was started 4 + 5k s into the music, which runs on through
-    # the outages; placed by the music's pass found in this recording.
-    music_zero_of "$run_work/after-$k.raw"
-    offset="$(awk -v z="$music_zero" -v a="$arrival" -v e=$((4 + cycle * k)) -v l="$bgm_seconds" \
-      'BEGIN { p = z + (e % l); while (p < a) p += l; printf "%.3f", p - a }')"
-    line="$("$lag_tool" --channel right --music "$work/bgm1.raw" --loop --effect "$name=$work/$name.raw@$offset" \
-      "$run_work/after-$k.raw" | grep "^effect $name:")"
-    echo "restart $((k + 1)): $line"
-    expected="$(field 'expected at \([0-9.]*\) s' "$line")"
-    found="$(field 'found at \([0-9.]*\) s' "$line")"
-    correlation="$(field 'correlation \([-0-9.]*\)' "$line")"
-    awk -v c="$correlation" -v min="$min_effect_correlation" -v e="$expected" -v f="$found" -v d="$max_effect_offset" \
-      'BEGIN { exit !(c != "" && c >= min && f - e <= d && e - f <= d) }' ||
-      problem "restart $((k + 1)): $name pressed after it is not heard where it was started: $line"
+    comes_back "after restart $((k + 1))" "$run_work/after-$k.raw" "${ready[k]}" "${anchor[k]}" "${anchor_bytes[k]}" \
+      --effect "${names[k]}=$work/${names[k]}.raw@$((4 + cycle * k))"
   done
 }
 
