@@ -89,6 +89,7 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
     subsystemUp_ = false;
     return false;
   }
+  live_.store(true, std::memory_order_seq_cst);
   StartDevice();
   stopping_ = false;
   watcher_ = std::thread([this] { Watch(); });
