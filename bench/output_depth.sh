@@ -91,7 +91,7 @@ sample_queue() {
   local out=$1
   : >"$out"
   while alive "$player_pid"; do
-    pactl list sink-inputs 2>/dev/null |
+    pactl_bounded list sink-inputs 2>/dev/null |
       awk '/Buffer Latency:/ { b = $3 } /Sink Latency:/ { s = $3 } END { if (b != "") printf "%.1f\n", (b + s) / 1000 }' >>"$out"
     sleep 2
   done

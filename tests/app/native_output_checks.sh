@@ -22,7 +22,7 @@
 # after the program (velmo-sample), one of SDL's PipeWire driver after the
 # program too.
 pipewire_nodes() {
-  pw-cli ls Node 2>/dev/null | sed -n 's/^[[:space:]]*node.name = "\(.*\)"$/\1/p'
+  timeout 3 pw-cli ls Node 2>/dev/null | sed -n 's/^[[:space:]]*node.name = "\(.*\)"$/\1/p'
 }
 native_node_present() { pipewire_nodes | grep -qx 'velmo-sound'; }
 
@@ -113,7 +113,7 @@ quantum_run() {
   for at in 4:1024 8:256 12:0; do
     program_runs_until "${at%%:*}" "$started" || fail "$player ended before the quantum change at ${at%%:*} s"
     quantum=${at#*:}
-    pw-metadata -n settings 0 clock.force-quantum "$quantum" >/dev/null
+    timeout 3 pw-metadata -n settings 0 clock.force-quantum "$quantum" >/dev/null
   done
   wait_until 20 dead "$pid" || fail "$player did not end"
   set +e

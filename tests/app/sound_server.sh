@@ -83,7 +83,12 @@ sound_server_setup() {
   sound_server_log="$work/pulseaudio.log"
 }
 
-server_answers() { pactl info >/dev/null 2>&1; }
+# Every call of a client is bounded: a server that has just started may take
+# a client in and not answer it for half a minute (pipewire-pulse on a busy
+# machine, while its session manager starts), and a poll must go on polling
+# instead of waiting on one call.
+pactl_bounded() { timeout 3 pactl "$@"; }
+server_answers() { pactl_bounded info >/dev/null 2>&1; }
 
 # The folders a server makes for itself, made before it starts.  Every
 # libpulse client (pactl, parec, the program) makes $XDG_RUNTIME_DIR/pulse
@@ -150,7 +155,7 @@ pause_pids() {
 sound_server_pause() { pause_pids "$1" "$server_pid"; }
 
 # One source output per running parec.
-recording_connected() { [ "$(pactl list source-outputs short 2>/dev/null | grep -c .)" -ge "${#record_pids[@]}" ]; }
+recording_connected() { [ "$(pactl_bounded list source-outputs short 2>/dev/null | grep -c .)" -ge "${#record_pids[@]}" ]; }
 recording_flows() { [ -s "$record_file" ]; }
 
 # parec asks for a short latency.  The null sink, idle since it was loaded,
@@ -158,7 +163,7 @@ recording_flows() { [ -s "$record_file" ]; }
 # it wakes, so a freshly started server would neither record nor play for
 # up to two seconds: suspending and resuming it makes it take the
 # recording's latency at once.
-wake_sink() { pactl suspend-sink "$1" 1 && pactl suspend-sink "$1" 0; }
+wake_sink() { pactl_bounded suspend-sink "$1" 1 && pactl_bounded suspend-sink "$1" 0; }
 
 # Every recording stays on the monitor it was given.  A recording that names
 # the default source would otherwise be taken for one that wants whatever
@@ -186,8 +191,8 @@ record_stop() {
   record_pids=()
 }
 
-set_default_sink() { pactl set-default-sink "$1"; }
-default_sink() { pactl get-default-sink 2>/dev/null; }
+set_default_sink() { pactl_bounded set-default-sink "$1"; }
+default_sink() { pactl_bounded get-default-sink 2>/dev/null; }
 
 sound_server_cleanup() {
   record_stop

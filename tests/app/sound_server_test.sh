@@ -220,7 +220,7 @@ run() {
   local switch_bytes left_bytes
   switch_bytes=$(stat -c %s "$run_work/switch.raw")
   left_bytes=$(stat -c %s "$run_work/before.raw")
-  set_default_sink "$SOUND_SINK2"
+  set_default_sink "$SOUND_SINK2" || fail "the server did not take the new default sink within 3 s"
 
   # The server is killed 25 s after the start, while the music plays.
   program_runs_until 25 "$started" || fail "the program ended before the server was killed: $(cat "$run_work/stderr")"
