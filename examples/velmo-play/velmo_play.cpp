@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include <velmo/platform/audio_output.h>
 #include <velmo/sound/static_sound.h>
 #include <velmo/sound/vs_sound.h>
 #include <velmo/sound/wave_reader.h>
@@ -230,5 +231,8 @@ int main(int argc, char** argv) {
   for (velmo::StaticSound* effect : effects) sound.StopStatic(effect);
   sound.CloseDSound();
   display.Finish(elapsed, interrupted);
+  // A capture that missed sound has said so in its own line; the run did
+  // not deliver what was asked of it.
+  if (velmo::CaptureWasCutShort()) return kExitCannotPlay;
   return kExitPlayed;
 }

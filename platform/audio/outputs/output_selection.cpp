@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/outputs/output_diagnostics.h"
+
 namespace velmo {
 
 bool ParseOutputChoice(const char* value, OutputChoice* choice) {
@@ -57,7 +59,55 @@ bool ParseLatency(const char* value, std::uint32_t* ms) {
   return ParseWholeNumber(value, kMinLatencyMs, kMaxLatencyMs, ms);
 }
 
+bool ParseDeviceName(const char* value, std::string* name) {
+  if (value == nullptr || *value == '\0') {
+    name->clear();
+    return true;
+  }
+  if (std::strlen(value) > kMaxDeviceNameLength) return false;
+  for (const char* p = value; *p != '\0'; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte < 0x20 || byte == 0x7f) return false;
+  }
+  *name = value;
+  return true;
+}
+
+// Every variable is looked at, so that one start names all that are wrong.
+bool OutputSettingsMakeSense() {
+  bool good = true;
+  const char* value = std::getenv("VELMO_AUDIO_OUTPUT");
+  OutputChoice choice;
+  if (!ParseOutputChoice(value, &choice)) {
+    ReportBadSetting("VELMO_AUDIO_OUTPUT", value, "sdl, pipewire, null or capture:PATH, or nothing for the default");
+    good = false;
+  }
+  std::uint32_t number = 0;
+  value = std::getenv("VELMO_OUTPUT_RATE");
+  if (!ParseOutputRate(value, &number)) {
+    ReportBadSetting("VELMO_OUTPUT_RATE", value,
+                     "a whole number of hertz from 8000 to 192000, or nothing for the output's own rate");
+    good = false;
+  }
+  value = std::getenv("VELMO_LATENCY_MS");
+  if (!ParseLatency(value, &number)) {
+    ReportBadSetting("VELMO_LATENCY_MS", value,
+                     "a whole number of milliseconds from 5 to 500, or nothing for the output's own");
+    good = false;
+  }
+  std::string name;
+  value = std::getenv("VELMO_AUDIO_DEVICE");
+  if (!ParseDeviceName(value, &name)) {
+    ReportBadSetting("VELMO_AUDIO_DEVICE", value,
+                     "a device name as --list-devices prints it (up to 255 bytes, no control characters), "
+                     "or nothing for the default device");
+    good = false;
+  }
+  return good;
+}
+
 std::unique_ptr<AudioOutput> CreateSelectedOutput() {
+  if (!OutputSettingsMakeSense()) return nullptr;
   OutputChoice choice;
   if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return nullptr;
   const char* rate = std::getenv("VELMO_OUTPUT_RATE");
@@ -87,6 +137,7 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
 }
 
 bool SelectedOutputPresent() {
+  if (!OutputSettingsMakeSense()) return false;
   OutputChoice choice;
   if (!ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice)) return false;
   std::uint32_t rate = 0, latencyMs = 0;
@@ -98,7 +149,9 @@ bool SelectedOutputPresent() {
     case OutputKind::kSdl:
       return SdlAudioPresent();
     case OutputKind::kPipeWire:
-      return PipeWireServerAnswers();
+      if (PipeWireServerAnswers()) return true;
+      if (OutputDebugWanted()) ReportOutputFailure("pipewire", WhyPipeWireDoesNotAnswer());
+      return false;
     case OutputKind::kNull:
     case OutputKind::kCapture:
       return true;

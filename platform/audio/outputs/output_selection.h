@@ -4,6 +4,7 @@
 // variable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,18 @@ bool ParseLatency(const char* value, std::uint32_t* ms);
 constexpr std::uint32_t kMinLatencyMs = 5;
 constexpr std::uint32_t kMaxLatencyMs = 500;
 
+// Parses a value of VELMO_AUDIO_DEVICE, the name of the sound device to
+// play on: unset or empty is the default device (an empty `*name`);
+// otherwise up to kMaxDeviceNameLength bytes without control characters.
+// Returns false for anything else.
+bool ParseDeviceName(const char* value, std::string* name);
+constexpr std::size_t kMaxDeviceNameLength = 255;
+
+// Whether all four variables hold values the parsers above take.  Each
+// one that does not is named on standard error in one line with its value
+// and what it takes (once a process), beside whatever the caller shows.
+bool OutputSettingsMakeSense();
+
 // The output the environment names, at the rate VELMO_OUTPUT_RATE asks for
 // (and for sdl and pipewire, with the latency VELMO_LATENCY_MS asks for), not yet
 // opened; null when any of the variables' values is not one of the above.
@@ -75,6 +88,8 @@ bool SdlAudioPresent();
 // Whether libpipewire loads and a PipeWire server's socket takes a
 // connection here (pipewire_output.cpp).  Asked anew at each call.
 bool PipeWireServerAnswers();
+// Why it does not, in a few words, for VELMO_DEBUG=1.
+std::string WhyPipeWireDoesNotAnswer();
 // Whether that server also does the desktop's sound: it answers, and the
 // PulseAudio server of the runtime folder, if any, is not PulseAudio itself
 // (a desktop may run PipeWire for video only, beside PulseAudio).

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 
 namespace velmo {
@@ -50,6 +51,13 @@ struct PipeWireApi {
   int (*stream_queue_buffer)(pw_stream*, pw_buffer*);
 };
 
+// Why the library did not load, for VELMO_DEBUG=1; written once, before
+// LoadPipeWire's first call returns.
+std::string& LoadFailure() {
+  static std::string why;
+  return why;
+}
+
 // Loaded once per process and kept: the library cannot be unloaded safely
 // once initialised.  Null when it is not installed (or lacks a function).
 const PipeWireApi* LoadPipeWire() {
@@ -58,7 +66,11 @@ const PipeWireApi* LoadPipeWire() {
   static bool loaded = false;
   std::call_once(once, [] {
     void* library = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return;
+    if (library == nullptr) {
+      const char* why = dlerror();
+      LoadFailure() = why != nullptr ? why : "libpipewire-0.3.so.0 did not load";
+      return;
+    }
     bool all = true;
     auto find = [&](auto& function, const char* name) {
       function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
@@ -132,6 +144,7 @@ struct PipeWireOutput::Connection {
   pw_stream* stream = nullptr;
   spa_hook coreListener{};
   spa_hook streamListener{};
+  std::string problem;  // why Connect last failed, for VELMO_DEBUG=1
 
   // Shared with the process callback (the data thread).
   //
@@ -226,9 +239,13 @@ void PipeWireOutput::Connection::OnTick(void* data, uint64_t) { static_cast<Conn
 bool PipeWireOutput::Connection::Connect() {
   context = api->context_new(api->thread_loop_get_loop(loop),
                              api->properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-  if (context == nullptr) return false;
+  if (context == nullptr) {
+    problem = std::string("pw_context_new: ") + std::strerror(errno);
+    return false;
+  }
   core = api->context_connect(context, nullptr, 0);
   if (core == nullptr) {
+    problem = std::string("pw_context_connect: ") + std::strerror(errno);
     api->context_destroy(context);
     context = nullptr;
     return false;
@@ -252,6 +269,7 @@ bool PipeWireOutput::Connection::Connect() {
   api->properties_set(props, PW_KEY_NODE_DESCRIPTION, "Velmo Sound");
   stream = api->stream_new(core, "Velmo Sound", props);
   if (stream == nullptr) {
+    problem = std::string("pw_stream_new: ") + std::strerror(errno);
     Disconnect();
     return false;
   }
@@ -280,7 +298,8 @@ bool PipeWireOutput::Connection::Connect() {
   ticksWithoutCycle = 0;
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-  if (api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+  if (const int res = api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1); res < 0) {
+    problem = std::string("pw_stream_connect: ") + std::strerror(-res);
     Disconnect();
     return false;
   }
@@ -365,7 +384,10 @@ PipeWireOutput::~PipeWireOutput() { Close(); }
 bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   if (connection_) return false;
   const PipeWireApi* api = StartPipeWire();
-  if (api == nullptr) return false;
+  if (api == nullptr) {
+    ReportOutputFailure("pipewire", LoadFailure());
+    return false;
+  }
   auto connection = std::make_unique<Connection>();
   connection->api = api;
   connection->rate = rate_;
@@ -373,7 +395,10 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   connection->source = &source;
   connection->events = &events;
   connection->loop = api->thread_loop_new("velmo-pipewire", nullptr);
-  if (connection->loop == nullptr) return false;
+  if (connection->loop == nullptr) {
+    ReportOutputFailure("pipewire", std::string("pw_thread_loop_new: ") + std::strerror(errno));
+    return false;
+  }
   Connection* c = connection.get();
   api->thread_loop_lock(c->loop);
   bool ok = c->Connect();
@@ -385,6 +410,7 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   }
   if (ok) ok = api->thread_loop_start(c->loop) >= 0;
   if (!ok) {
+    ReportOutputFailure("pipewire", c->problem.empty() ? std::string("its loop did not start") : c->problem);
     c->StopMixing();
     c->Disconnect();
     if (c->timer != nullptr) pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
@@ -413,6 +439,23 @@ void PipeWireOutput::Close() {
 
 // The socket first: on a machine without a server the library is never
 // loaded.
+std::string WhyPipeWireDoesNotAnswer() {
+  const std::string path = ServerSocketPath();
+  sockaddr_un address{};
+  if (path.empty()) return "no runtime folder (XDG_RUNTIME_DIR) to find its socket in";
+  if (path.size() >= sizeof address.sun_path) return "the socket path " + path + " is too long";
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::string("socket: ") + std::strerror(errno);
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const int why = errno;
+  ::close(fd);
+  if (!answers) return "no server answers at " + path + ": " + std::strerror(why);
+  if (LoadPipeWire() == nullptr) return LoadFailure();
+  return "the server answers";
+}
+
 bool PipeWireServerAnswers() {
   const std::string path = ServerSocketPath();
   sockaddr_un address{};

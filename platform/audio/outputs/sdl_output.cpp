@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/sound_library_quiet.h"
 
@@ -80,11 +81,15 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   QuietSystemSoundLibraries();
   // Read by libpulse at every stream connection, reopenings included.
   ::setenv("PULSE_LATENCY_MSEC", std::to_string(latencyMs_).c_str(), /*overwrite=*/latencyChosen_ ? 1 : 0);
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    ReportOutputFailure("sdl", SDL_GetError());
+    return false;
+  }
   subsystemUp_ = true;
   source_ = &source;
   events_ = &events;
   if (!OpenDevice()) {
+    ReportOutputFailure("sdl", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     subsystemUp_ = false;
     return false;
@@ -204,6 +209,8 @@ bool SdlAudioPresent() {
     } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
       present = true;
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    } else {
+      ReportOutputFailure("sdl", SDL_GetError());
     }
   });
   return present;
