@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdio>
+
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <sstream>
@@ -40,6 +42,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "that much later; less breaks up sooner on a busy machine (VELMO_LATENCY_MS; default 40)")
       ->type_name("MS")
       ->check(CLI::Range(5u, 500u));
+  auto* list = app.add_flag("--list-devices", result.options.listDevices,
+                            "Print the sound devices of the output, one a line: the name VELMO_AUDIO_DEVICE takes, "
+                            "then a description; the default is marked (default)");
+  app.add_flag("--json", result.options.json, "With --list-devices, print one JSON object a line")->needs(list);
   app.footer(
       "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: sdl (the\n"
       "default, the system's sound device), null, or capture:PATH (a WAVE file).  VELMO_OUTPUT_RATE\n"
@@ -75,6 +81,39 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   result.run = true;
   return result;
+}
+
+namespace {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string DeviceListText(const std::vector<AudioDevice>& devices, bool json) {
+  std::string text;
+  for (const AudioDevice& device : devices) {
+    if (json)
+      text += "{\"name\":" + JsonString(device.name) + ",\"description\":" + JsonString(device.description) +
+              ",\"default\":" + (device.isDefault ? "true" : "false") + "}\n";
+    else
+      text += device.name + "\t" + device.description + (device.isDefault ? " (default)" : "") + "\n";
+  }
+  return text;
 }
 
 void ApplyEnvironment(const SampleOptions& options) {

@@ -160,3 +160,22 @@ bool SelectedOutputPresent() {
 }
 
 }  // namespace velmo
+
+namespace velmo {
+
+std::vector<AudioDevice> ListAudioDevices() {
+  if (!OutputSettingsMakeSense()) return {};
+  OutputChoice choice;
+  ParseOutputChoice(std::getenv("VELMO_AUDIO_OUTPUT"), &choice);
+  if (choice.kind == OutputKind::kDefault) choice.kind = PipeWireIsTheSoundServer() ? OutputKind::kPipeWire : OutputKind::kSdl;
+  switch (choice.kind) {
+    case OutputKind::kPipeWire:
+      return ListPipeWireSinks();
+    case OutputKind::kSdl:
+      return ListSdlDevices();
+    default:
+      return {};
+  }
+}
+
+}  // namespace velmo

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio/audio_output.h"
+#include "velmo/platform/audio_output.h"
 
 namespace velmo {
 
@@ -84,6 +86,10 @@ std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::u
 // Whether SDL's audio subsystem can start here (sdl_output.cpp).  Asked of
 // SDL once per process; the answer does not change while it runs.
 bool SdlAudioPresent();
+
+// The devices each output can play on (sdl_output.cpp, pipewire_output.cpp).
+std::vector<AudioDevice> ListSdlDevices();
+std::vector<AudioDevice> ListPipeWireSinks();
 
 // Whether libpipewire loads and a PipeWire server's socket takes a
 // connection here (pipewire_output.cpp).  Asked anew at each call.

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
@@ -49,6 +50,9 @@ struct PipeWireApi {
   int (*stream_connect)(pw_stream*, spa_direction, uint32_t, pw_stream_flags, const spa_pod**, uint32_t);
   pw_buffer* (*stream_dequeue_buffer)(pw_stream*);
   int (*stream_queue_buffer)(pw_stream*, pw_buffer*);
+  void (*thread_loop_signal)(pw_thread_loop*, bool);
+  int (*thread_loop_timed_wait)(pw_thread_loop*, int);
+  void (*proxy_destroy)(pw_proxy*);
 };
 
 // Why the library did not load, for VELMO_DEBUG=1; written once, before
@@ -77,6 +81,9 @@ const PipeWireApi* LoadPipeWire() {
       all = all && function != nullptr;
     };
     find(api.init, "pw_init");
+    find(api.thread_loop_signal, "pw_thread_loop_signal");
+    find(api.thread_loop_timed_wait, "pw_thread_loop_timed_wait");
+    find(api.proxy_destroy, "pw_proxy_destroy");
     find(api.thread_loop_new, "pw_thread_loop_new");
     find(api.thread_loop_destroy, "pw_thread_loop_destroy");
     find(api.thread_loop_get_loop, "pw_thread_loop_get_loop");
@@ -494,6 +501,147 @@ bool PipeWireIsTheSoundServer() {
   }
   comm[std::strcspn(comm, "\n")] = '\0';
   return std::strcmp(comm, "pulseaudio") != 0;
+}
+
+namespace {
+
+// One look at the server's registry: its Audio/Sink nodes, and the default
+// sink the session manager keeps in the "default" metadata.  Everything
+// here runs on the loop's thread or with its lock held.
+struct SinkListing {
+  const PipeWireApi* api = nullptr;
+  pw_thread_loop* loop = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  pw_metadata* metadata = nullptr;
+  spa_hook coreListener{}, registryListener{}, metadataListener{};
+  std::vector<AudioDevice> devices;
+  std::string defaultSink;
+  int syncSeq = -1;
+  bool metadataSynced = false;
+  bool done = false;
+
+  static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (props == nullptr) return;
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+      const char* mediaClass = spa_dict_lookup(props, PW_KEY_MEDIA_CLASS);
+      const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+      if (mediaClass == nullptr || std::strcmp(mediaClass, "Audio/Sink") != 0 || name == nullptr) return;
+      const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
+      self->devices.push_back({name, description != nullptr ? description : name, false});
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && self->metadata == nullptr) {
+      const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
+      if (name == nullptr || std::strcmp(name, "default") != 0) return;
+      self->metadata = static_cast<pw_metadata*>(
+          pw_registry_bind(self->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+      if (self->metadata == nullptr) return;
+      static const pw_metadata_events events = [] {
+        pw_metadata_events e{};
+        e.version = PW_VERSION_METADATA_EVENTS;
+        e.property = &SinkListing::OnProperty;
+        return e;
+      }();
+      pw_metadata_add_listener(self->metadata, &self->metadataListener, &events, self);
+    }
+  }
+
+  // The value is JSON, {"name":"NODE NAME"}.
+  static int OnProperty(void* data, uint32_t, const char* key, const char*, const char* value) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (key == nullptr || value == nullptr || std::strcmp(key, "default.audio.sink") != 0) return 0;
+    const std::string json = value;
+    const std::string field = "\"name\":";
+    std::size_t at = json.find(field);
+    if (at == std::string::npos) return 0;
+    at = json.find('"', at + field.size());
+    const std::size_t end = at == std::string::npos ? at : json.find('"', at + 1);
+    if (end != std::string::npos) self->defaultSink = json.substr(at + 1, end - at - 1);
+    return 0;
+  }
+
+  // The first sync's answer means every global has been announced; a
+  // metadata object bound meanwhile needs one more for its properties.
+  static void OnDone(void* data, uint32_t id, int seq) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (id != PW_ID_CORE || seq != self->syncSeq) return;
+    if (self->metadata != nullptr && !self->metadataSynced) {
+      self->metadataSynced = true;
+      self->syncSeq = pw_core_sync(self->core, PW_ID_CORE, 0);
+      return;
+    }
+    self->done = true;
+    self->api->thread_loop_signal(self->loop, false);
+  }
+
+  static void OnError(void* data, uint32_t id, int, int, const char*) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (id != PW_ID_CORE) return;
+    self->done = true;
+    self->api->thread_loop_signal(self->loop, false);
+  }
+};
+
+}  // namespace
+
+std::vector<AudioDevice> ListPipeWireSinks() {
+  if (!PipeWireServerAnswers()) {
+    if (OutputDebugWanted()) ReportOutputFailure("pipewire", WhyPipeWireDoesNotAnswer());
+    return {};
+  }
+  const PipeWireApi* api = StartPipeWire();
+  if (api == nullptr) return {};
+  SinkListing listing;
+  listing.api = api;
+  listing.loop = api->thread_loop_new("velmo-pipewire-list", nullptr);
+  if (listing.loop == nullptr) return {};
+  api->thread_loop_lock(listing.loop);
+  pw_context* context = api->context_new(api->thread_loop_get_loop(listing.loop), nullptr, 0);
+  if (context != nullptr) listing.core = api->context_connect(context, nullptr, 0);
+  if (listing.core != nullptr) {
+    static const pw_core_events coreEvents = [] {
+      pw_core_events e{};
+      e.version = PW_VERSION_CORE_EVENTS;
+      e.done = &SinkListing::OnDone;
+      e.error = &SinkListing::OnError;
+      return e;
+    }();
+    static const pw_registry_events registryEvents = [] {
+      pw_registry_events e{};
+      e.version = PW_VERSION_REGISTRY_EVENTS;
+      e.global = &SinkListing::OnGlobal;
+      return e;
+    }();
+    pw_core_add_listener(listing.core, &listing.coreListener, &coreEvents, &listing);
+    listing.registry = pw_core_get_registry(listing.core, PW_VERSION_REGISTRY, 0);
+    if (listing.registry != nullptr) {
+      pw_registry_add_listener(listing.registry, &listing.registryListener, &registryEvents, &listing);
+      listing.syncSeq = pw_core_sync(listing.core, PW_ID_CORE, 0);
+      if (api->thread_loop_start(listing.loop) >= 0) {
+        // A server that stops answering leaves the list as far as it got.
+        while (!listing.done)
+          if (api->thread_loop_timed_wait(listing.loop, 2) != 0) break;
+        api->thread_loop_unlock(listing.loop);
+        api->thread_loop_stop(listing.loop);
+        api->thread_loop_lock(listing.loop);
+      }
+    }
+    if (listing.metadata != nullptr) {
+      spa_hook_remove(&listing.metadataListener);
+      api->proxy_destroy(reinterpret_cast<pw_proxy*>(listing.metadata));
+    }
+    if (listing.registry != nullptr) {
+      spa_hook_remove(&listing.registryListener);
+      api->proxy_destroy(reinterpret_cast<pw_proxy*>(listing.registry));
+    }
+    spa_hook_remove(&listing.coreListener);
+    api->core_disconnect(listing.core);
+  }
+  if (context != nullptr) api->context_destroy(context);
+  api->thread_loop_unlock(listing.loop);
+  api->thread_loop_destroy(listing.loop);
+  for (AudioDevice& device : listing.devices) device.isDefault = device.name == listing.defaultSink;
+  return listing.devices;
 }
 
 std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {

@@ -216,4 +216,39 @@ bool SdlAudioPresent() {
   return present;
 }
 
+// SDL names its playback devices by their descriptions (PulseAudio's and
+// PipeWire's drivers) or their ALSA names; the default is the one whose name
+// SDL_GetDefaultAudioInfo gives, when the driver can tell.
+std::vector<AudioDevice> ListSdlDevices() {
+  QuietSystemSoundLibraries();
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    ReportOutputFailure("sdl", SDL_GetError());
+    return {};
+  }
+  std::string defaultName;
+  char* name = nullptr;
+  SDL_AudioSpec spec{};
+  if (SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 && name != nullptr) defaultName = name;
+  SDL_free(name);
+  std::vector<AudioDevice> devices;
+  const int count = SDL_GetNumAudioDevices(0);
+  // SDL tells devices that share a description apart as "NAME (2)", ...,
+  // but gives the default by its bare description: when several share it,
+  // which one is the default cannot be told, and none is marked.
+  int sharing = 0;
+  for (int i = 0; i < count; ++i) {
+    const char* device = SDL_GetAudioDeviceName(i, 0);
+    if (device == nullptr) continue;
+    const std::string name = device;
+    if (!defaultName.empty() && name.rfind(defaultName, 0) == 0 &&
+        (name.size() == defaultName.size() || name.compare(defaultName.size(), 2, " (") == 0))
+      ++sharing;
+    devices.push_back({name, name, name == defaultName});
+  }
+  if (sharing > 1)
+    for (AudioDevice& device : devices) device.isDefault = false;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return devices;
+}
+
 }  // namespace velmo
