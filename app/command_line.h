@@ -17,6 +17,7 @@ struct SampleOptions {
   bool nullAudio = false;             // play into the null output
   std::optional<std::uint32_t> outputRate;  // rate of the output, in Hz
   std::optional<std::uint32_t> latencyMs;   // the sound server's queue, in ms
+  std::optional<std::string> device;  // the sound device to play on (VELMO_AUDIO_DEVICE)
   bool listDevices = false;           // print the sound devices and exit
   bool json = false;                  // ... one JSON object a line
 };

@@ -5,13 +5,15 @@
 namespace player {
 
 const char kUsage[] =
-    "usage: velmo-play [--loop] [--effect FILE]... MUSIC.wav\n"
+    "usage: velmo-play [--loop] [--device NAME] [--effect FILE]... MUSIC.wav\n"
     "       velmo-play --list-devices [--json]\n"
     "\n"
     "Streams MUSIC.wav through the Velmo Sound library and plays each effect once.\n"
     "\n"
     "  --loop         play the music again and again until Ctrl-C (otherwise once)\n"
     "  --effect FILE  also play FILE once, from the start (may be given more than once)\n"
+    "  --device NAME  play on the sound device NAME (VELMO_AUDIO_DEVICE), as\n"
+    "                 --list-devices prints it; a name no device has exits 2\n"
     "  --list-devices print the sound devices, one a line: the name VELMO_AUDIO_DEVICE\n"
     "                 takes, then a description; the default is marked (default)\n"
     "  --json         with --list-devices, one JSON object a line\n"
@@ -39,6 +41,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       list = true;
     } else if (arg == "--json") {
       result.options.json = true;
+    } else if (arg == "--device") {
+      if (i + 1 == argc || argv[i + 1][0] == '\0') {
+        result.error = "--device needs a device name";
+        return result;
+      }
+      result.options.device = argv[++i];
     } else if (arg == "--loop") {
       result.options.loop = true;
     } else if (arg == "--effect") {

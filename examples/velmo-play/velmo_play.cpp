@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,24 @@ int ListDevices(bool json) {
   return kExitPlayed;
 }
 
+// A device chosen by a name the output does not list is a usage error: one
+// line names the devices there are.  The null and capture outputs list
+// nothing and take no device; neither does a server that does not answer,
+// which the start-up reports as a device that did not start.
+bool DeviceNameKnown() {
+  const char* chosen = std::getenv("VELMO_AUDIO_DEVICE");
+  if (chosen == nullptr || *chosen == '\0') return true;
+  const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
+  if (devices.empty()) return true;
+  std::string names;
+  for (const velmo::AudioDevice& device : devices) {
+    if (device.name == chosen) return true;
+    names += (names.empty() ? "" : ", ") + device.name;
+  }
+  std::fprintf(stderr, "velmo-play: no sound device is named %s; the devices are: %s\n", chosen, names.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,6 +197,8 @@ int main(int argc, char** argv) {
   }
   const player::PlayOptions& options = commandLine.options;
   if (commandLine.outcome == player::CommandLine::Outcome::kListDevices) return ListDevices(options.json);
+  if (!options.device.empty()) ::setenv("VELMO_AUDIO_DEVICE", options.device.c_str(), 1);
+  if (!DeviceNameKnown()) return kExitUsage;
   // Before anything else, so that the library's threads start with the stop
   // signals blocked.  Without it the signals end the program by their
   // default action.

@@ -1,5 +1,6 @@
 #include "platform/audio/outputs/output_selection.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -106,6 +107,26 @@ bool OutputSettingsMakeSense() {
   return good;
 }
 
+namespace {
+
+// Whether the output lists a device named `name`; when not, says so in one
+// line that names the devices there are.  A name that matches nothing
+// would otherwise leave a PipeWire stream waiting for a sink that never
+// comes, in silence.
+bool DeviceExists(OutputKind kind, const std::string& name) {
+  const std::vector<AudioDevice> devices = kind == OutputKind::kPipeWire ? ListPipeWireSinks() : ListSdlDevices();
+  std::string names;
+  for (const AudioDevice& device : devices) {
+    if (device.name == name) return true;
+    names += (names.empty() ? "" : ", ") + device.name;
+  }
+  std::fprintf(stderr, "velmo: no sound device is named %s; %s\n", PrintableText(name).c_str(),
+               names.empty() ? "none is found" : ("the devices are: " + names).c_str());
+  return false;
+}
+
+}  // namespace
+
 std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   if (!OutputSettingsMakeSense()) return nullptr;
   OutputChoice choice;
@@ -117,15 +138,20 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput() {
   std::uint32_t latencyMs = 0;
   if (!ParseLatency(std::getenv("VELMO_LATENCY_MS"), &latencyMs)) return nullptr;
   if (choice.kind == OutputKind::kDefault) choice.kind = PipeWireIsTheSoundServer() ? OutputKind::kPipeWire : OutputKind::kSdl;
+  std::string device;
+  ParseDeviceName(std::getenv("VELMO_AUDIO_DEVICE"), &device);
+  if (!device.empty() && (choice.kind == OutputKind::kPipeWire || choice.kind == OutputKind::kSdl) &&
+      !DeviceExists(choice.kind, device))
+    return nullptr;
   switch (choice.kind) {
     case OutputKind::kDefault:
       return nullptr;  // resolved above
     case OutputKind::kPipeWire:
       hz = kPipeWireDefaultRate;
-      return ParseOutputRate(rate, &hz) ? CreatePipeWireOutput(hz, latencyMs) : nullptr;
+      return ParseOutputRate(rate, &hz) ? CreatePipeWireOutput(hz, latencyMs, device) : nullptr;
     case OutputKind::kSdl:
       hz = kSdlDefaultRate;
-      return ParseOutputRate(rate, &hz) ? CreateSdlOutput(hz, latencyMs) : nullptr;
+      return ParseOutputRate(rate, &hz) ? CreateSdlOutput(hz, latencyMs, device) : nullptr;
     case OutputKind::kNull:
       hz = kNullDefaultRate;
       return ParseOutputRate(rate, &hz) ? CreateNullOutput(hz) : nullptr;

@@ -77,9 +77,12 @@ constexpr std::uint32_t kPipeWireDefaultRate = 48000; // PipeWire's usual graph 
 constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
 // `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0);
+// `device` (both): the device VELMO_AUDIO_DEVICE names; empty for the default.
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0,
+                                             const std::string& device = {});
 // `latencyMs` 0 is the pipewire output's own default (PipeWireOutput::kDefaultLatencyMs).
-std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate = kPipeWireDefaultRate, std::uint32_t latencyMs = 0);
+std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate = kPipeWireDefaultRate, std::uint32_t latencyMs = 0,
+                                                  const std::string& device = {});
 std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate, std::uint32_t periodFrames = 512);
 std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate = kCaptureDefaultRate);
 

@@ -152,6 +152,7 @@ struct PipeWireOutput::Connection {
   spa_hook coreListener{};
   spa_hook streamListener{};
   std::string problem;  // why Connect last failed, for VELMO_DEBUG=1
+  std::string target;   // the sink's node name, or empty for the default
 
   // Shared with the process callback (the data thread).
   //
@@ -274,6 +275,11 @@ bool PipeWireOutput::Connection::Connect() {
   api->properties_set(props, PW_KEY_APP_NAME, appName != nullptr && *appName != '\0' ? appName : "velmo-sound");
   api->properties_set(props, PW_KEY_NODE_NAME, "velmo-sound");
   api->properties_set(props, PW_KEY_NODE_DESCRIPTION, "Velmo Sound");
+  // target.object is what the session manager (wireplumber 0.4.13 on
+  // Debian 12, with libpipewire 0.3.65) links a stream by; it takes a node
+  // name.  The older node.target wants an id, which changes when a sink
+  // comes back.
+  if (!target.empty()) api->properties_set(props, PW_KEY_TARGET_OBJECT, target.c_str());
   stream = api->stream_new(core, "Velmo Sound", props);
   if (stream == nullptr) {
     problem = std::string("pw_stream_new: ") + std::strerror(errno);
@@ -383,8 +389,10 @@ void PipeWireOutput::Connection::Tick() {
   }
 }
 
-PipeWireOutput::PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs)
-    : rate_(rate), quantum_(PipeWireQuantumFor(rate, latencyMs != 0 ? latencyMs : kDefaultLatencyMs)) {}
+PipeWireOutput::PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs, std::string target)
+    : rate_(rate),
+      quantum_(PipeWireQuantumFor(rate, latencyMs != 0 ? latencyMs : kDefaultLatencyMs)),
+      target_(std::move(target)) {}
 
 PipeWireOutput::~PipeWireOutput() { Close(); }
 
@@ -399,6 +407,7 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   connection->api = api;
   connection->rate = rate_;
   connection->quantum = quantum_;
+  connection->target = target_;
   connection->source = &source;
   connection->events = &events;
   connection->loop = api->thread_loop_new("velmo-pipewire", nullptr);
@@ -644,8 +653,9 @@ std::vector<AudioDevice> ListPipeWireSinks() {
   return listing.devices;
 }
 
-std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {
-  return std::make_unique<PipeWireOutput>(rate, latencyMs);
+std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs,
+                                                  const std::string& target) {
+  return std::make_unique<PipeWireOutput>(rate, latencyMs, target);
 }
 
 }  // namespace velmo

@@ -58,7 +58,7 @@ bool SdlOutput::OpenDevice() {
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts to what the hardware takes, so the
   // callback always receives float stereo at the rate asked for.
-  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(device_name_.empty() ? nullptr : device_name_.c_str(), 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
   callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
@@ -192,8 +192,8 @@ void SdlOutput::Close() {
   subsystemUp_ = false;
 }
 
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate, std::uint32_t latencyMs) {
-  return std::make_unique<SdlOutput>(rate, latencyMs);
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate, std::uint32_t latencyMs, const std::string& device) {
+  return std::make_unique<SdlOutput>(rate, latencyMs, device);
 }
 
 // Starting SDL's audio subsystem loads and probes the system's sound
