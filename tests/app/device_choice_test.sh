@@ -3,7 +3,9 @@
 # null sinks, velmo_test2 made the default.  For each output given: both
 # programs list both sinks, one a line, mark the default (and only it), and
 # give one JSON object a line with --json; --device velmo_test (not the
-# default) puts velmo-play's stream on that sink; a name no device has is
+# default) puts velmo-play's stream on that sink; a chosen sink that goes
+# away mid-play has the music on the default within 1 s with one line, and
+# (native output) back on the sink when it returns, with another; a name no device has is
 # answered in one line naming the devices, velmo-play exiting 2 and
 # velmo-sample carrying on (status 0) with a hint naming --list-devices.
 #   device_choice_test.sh SERVER_SCRIPT VELMO_SAMPLE VELMO_PLAY OUTPUT...
@@ -20,6 +22,7 @@ failures=0
 fail() { echo "FAILED: $*" >&2; echo "--- stdout" >&2; cat "$work/out" >&2; echo "--- stderr" >&2; cat "$work/err" >&2; failures=$((failures + 1)); }
 
 sox -n -r 22050 -c 2 -b 16 "$work/music.wav" synth 1.5 sine 440 vol 0.5
+sox -n -r 22050 -c 2 -b 16 "$work/long.wav" synth 4 sine 440 vol 0.5
 sound_server_setup "$work"
 sound_server_start velmo_test2 || { echo "the sound server did not start" >&2; exit 1; }
 
@@ -50,6 +53,34 @@ for output in "$@"; do
   status=$?
   [ "$status" -eq 0 ] && [ "$(grep -c '^[[:space:]]*Sink: ' "$work/inputs")" -eq 1 ] &&
     grep -q "Sink: $wanted\$" "$work/inputs" || fail "--device velmo_test through $output (status $status)"
+
+  # A chosen sink that goes away mid-play: the stream is on the default
+  # (velmo_test2) within a second, with one line, and back on the sink
+  # within a second and a half of its return.
+  module=$(pactl load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+  wait_until 3 sh -c "VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio '$player' --list-devices | grep -q '^velmo_extra	'"
+  VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_extra "$work/long.wav" \
+    > "$work/out" 2> "$work/err" &
+  pid=$!
+  on_sink() { pactl list sink-inputs | grep -q "Sink: $(pactl list sinks short | awk -v n="$1" '$2 == n { print $1 }')\$"; }
+  wait_until 3 on_sink velmo_extra || fail "--device velmo_extra through $output: never on velmo_extra"
+  pactl unload-module "$module"
+  wait_until 1 on_sink velmo_test2 || fail "not on the default within 1 s of velmo_extra going, through $output"
+  module=$(pactl load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+  # Going back is checked on the native output only: SDL's device list,
+  # which the sdl output watches for the sink's return, does not reliably
+  # show it again within the music's 4 s.
+  if [ "$output" = pipewire ]; then
+    wait_until 1.5 on_sink velmo_extra || fail "not back on velmo_extra within 1.5 s of its return, through $output"
+  fi
+  wait "$pid"
+  pactl unload-module "$module"
+  head -1 "$work/err" | grep -qx "velmo: the sound device velmo_extra went away; playing on the default device until it returns" ||
+    fail "the line of a sink gone, through $output"
+  if [ "$output" = pipewire ]; then
+    [ "$(sed -n 2p "$work/err")" = "velmo: the sound device velmo_extra is back; playing on it again" ] &&
+      [ "$(wc -l < "$work/err")" -eq 2 ] || fail "the line of a sink back, through $output"
+  fi
 
   # A name that matches no device.
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_nowhere "$work/music.wav" \

@@ -172,6 +172,14 @@ struct PipeWireOutput::Connection {
 
   // The loop thread's own state.
   bool broken = false;  // a callback saw the server or the stream fail
+  // The chosen sink, watched in the registry: when it goes the session
+  // manager moves the stream to the default; when it comes back the stream
+  // is connected anew so that it is linked to it again.
+  pw_registry* registry = nullptr;
+  spa_hook registryListener{};
+  std::uint32_t targetId = SPA_ID_INVALID;
+  bool targetGone = false;
+  bool targetBack = false;
   bool lost = false;    // OnOutputLost reported, OnOutputRestored not yet
   int ticksUntilReconnect = 0;
   std::uint64_t seenCycles = 0;
@@ -182,6 +190,8 @@ struct PipeWireOutput::Connection {
   static void OnStreamState(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
   static void OnTick(void* data, uint64_t expirations);
+  static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props);
+  static void OnGlobalRemove(void* data, uint32_t id);
 
   bool Connect();
   void Disconnect();
@@ -243,6 +253,29 @@ void PipeWireOutput::Connection::OnCoreError(void* data, uint32_t id, int, int r
 
 void PipeWireOutput::Connection::OnTick(void* data, uint64_t) { static_cast<Connection*>(data)->Tick(); }
 
+// Loop thread.
+void PipeWireOutput::Connection::OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                                          const spa_dict* props) {
+  auto* self = static_cast<Connection*>(data);
+  if (props == nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
+  const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+  if (name == nullptr || self->target != name) return;
+  self->targetId = id;
+  if (self->targetGone) {
+    self->targetGone = false;
+    self->targetBack = true;
+  }
+}
+
+void PipeWireOutput::Connection::OnGlobalRemove(void* data, uint32_t id) {
+  auto* self = static_cast<Connection*>(data);
+  if (id != self->targetId || self->targetId == SPA_ID_INVALID) return;
+  self->targetId = SPA_ID_INVALID;
+  self->targetGone = true;
+  std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
+               PrintableText(self->target).c_str());
+}
+
 // Loop thread, or a caller with the loop's lock held before the loop starts.
 bool PipeWireOutput::Connection::Connect() {
   context = api->context_new(api->thread_loop_get_loop(loop),
@@ -296,6 +329,23 @@ bool PipeWireOutput::Connection::Connect() {
   spa_zero(streamListener);
   api->stream_add_listener(stream, &streamListener, &streamEvents, this);
 
+  if (!target.empty()) {
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    if (registry != nullptr) {
+      static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global = &Connection::OnGlobal;
+        e.global_remove = &Connection::OnGlobalRemove;
+        return e;
+      }();
+      spa_zero(registryListener);
+      pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
+    }
+  }
+  targetId = SPA_ID_INVALID;
+  targetGone = targetBack = false;
+
   std::uint8_t podSpace[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(podSpace, sizeof podSpace);
   spa_audio_info_raw info{};
@@ -329,6 +379,11 @@ void PipeWireOutput::Connection::Disconnect() {
     api->stream_destroy(stream);
     stream = nullptr;
   }
+  if (registry != nullptr) {
+    spa_hook_remove(&registryListener);
+    api->proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    registry = nullptr;
+  }
   if (core != nullptr) {
     spa_hook_remove(&coreListener);
     api->core_disconnect(core);
@@ -348,6 +403,11 @@ void PipeWireOutput::Connection::StopMixing() {
 }
 
 void PipeWireOutput::Connection::Tick() {
+  if (targetBack) {
+    targetBack = false;
+    std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", PrintableText(target).c_str());
+    broken = true;  // a new stream, linked by target.object to the sink again
+  }
   if (broken) {
     StopMixing();
     Disconnect();
