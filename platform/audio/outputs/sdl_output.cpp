@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -48,19 +47,7 @@ void SdlOutput::Withdraw() {
   while (inCallback_.load(std::memory_order_seq_cst)) std::this_thread::yield();
 }
 
-bool SdlOutput::ChosenDeviceListed() const {
-  const int count = SDL_GetNumAudioDevices(0);
-  for (int i = 0; i < count; ++i) {
-    const char* name = SDL_GetAudioDeviceName(i, 0);
-    if (name != nullptr && device_name_ == name) return true;
-  }
-  return false;
-}
-
-// `fallBackToDefault`: when the chosen device does not open (it went away),
-// the default is opened instead, and the watcher goes back to the chosen
-// one once SDL lists it again.
-bool SdlOutput::OpenDevice(bool fallBackToDefault) {
+bool SdlOutput::OpenDevice() {
   SDL_AudioSpec wanted{};
   wanted.freq = static_cast<int>(rate_);
   wanted.format = AUDIO_F32SYS;
@@ -71,17 +58,7 @@ bool SdlOutput::OpenDevice(bool fallBackToDefault) {
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts to what the hardware takes, so the
   // callback always receives float stereo at the rate asked for.
-  const char* name = device_name_.empty() || onDefault_ ? nullptr : device_name_.c_str();
-  SDL_AudioDeviceID device = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
-  if (device == 0 && name != nullptr && fallBackToDefault) {
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-    if (device != 0) {
-      onDefault_ = true;
-      pollsUntilLookingBack_ = kPollsPerReopenAttempt;
-      std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
-                   device_name_.c_str());
-    }
-  }
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(device_name_.empty() ? nullptr : device_name_.c_str(), 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
   callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
@@ -129,18 +106,7 @@ void SdlOutput::Watch() {
   while (!wake_.wait_for(lock, kStatusPoll, [this] { return stopping_; })) {
     lock.unlock();
     if (device_ != 0 && live_.load(std::memory_order_relaxed)) {
-      // On the default in place of the chosen device: going back to it is
-      // a loss and a reopening like any other.
-      bool chosenBack = false;
-      if (onDefault_ && pollsUntilLookingBack_-- <= 0) {
-        pollsUntilLookingBack_ = kPollsPerReopenAttempt;
-        chosenBack = ChosenDeviceListed();
-        if (chosenBack) {
-          onDefault_ = false;
-          std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", device_name_.c_str());
-        }
-      }
-      const bool removed = chosenBack || simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
+      const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
                            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || OutputStalled();
       // The callback stops mixing before the device hears of the loss and
       // keeps time itself; closing may then take as long as SDL needs.
@@ -166,7 +132,7 @@ void SdlOutput::Watch() {
         reopenings_.fetch_add(1, std::memory_order_release);
       }
     } else if (pollsUntilRetry-- <= 0) {
-      if (OpenDevice(/*fallBackToDefault=*/true)) StartDevice();
+      if (OpenDevice()) StartDevice();
       else pollsUntilRetry = kPollsPerReopenAttempt;
     }
     lock.lock();

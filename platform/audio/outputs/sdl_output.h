@@ -102,8 +102,7 @@ class SdlOutput final : public AudioOutput {
 
  private:
   static void Callback(void* self, std::uint8_t* stream, int bytes);
-  bool OpenDevice(bool fallBackToDefault = false);
-  bool ChosenDeviceListed() const;
+  bool OpenDevice();
   void StartDevice();
   void Withdraw();
   void MakeUpSilentTime();
@@ -112,10 +111,6 @@ class SdlOutput final : public AudioOutput {
   bool OutputStalled();
 
   const std::string device_name_;
-  // The chosen device went away and the default plays instead, until the
-  // chosen one is listed again.  The watcher's alone.
-  bool onDefault_ = false;
-  int pollsUntilLookingBack_ = 0;
   const std::uint32_t rate_;
   const std::uint32_t latencyMs_;
   const bool latencyChosen_;
