@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdio>
+
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <sstream>
@@ -40,6 +42,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "that much later; less breaks up sooner on a busy machine (VELMO_LATENCY_MS; default 40)")
       ->type_name("MS")
       ->check(CLI::Range(5u, 500u));
+  app.add_option("--device", result.options.device,
+                 "Play on the sound device NAME, as --list-devices prints it (VELMO_AUDIO_DEVICE)")
+      ->type_name("NAME");
+  auto* list = app.add_flag("--list-devices", result.options.listDevices,
+                            "Print the sound devices of the output, one a line: the name VELMO_AUDIO_DEVICE takes, "
+                            "then a description; the default is marked (default)");
+  app.add_flag("--json", result.options.json, "With --list-devices, print one JSON object a line")->needs(list);
   app.footer(
       "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: sdl (the\n"
       "default, the system's sound device), null, or capture:PATH (a WAVE file).  VELMO_OUTPUT_RATE\n"
@@ -77,11 +86,45 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   return result;
 }
 
+namespace {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string DeviceListText(const std::vector<AudioDevice>& devices, bool json) {
+  std::string text;
+  for (const AudioDevice& device : devices) {
+    if (json)
+      text += "{\"name\":" + JsonString(device.name) + ",\"description\":" + JsonString(device.description) +
+              ",\"default\":" + (device.isDefault ? "true" : "false") + "}\n";
+    else
+      text += device.name + "\t" + device.description + (device.isDefault ? " (default)" : "") + "\n";
+  }
+  return text;
+}
+
 void ApplyEnvironment(const SampleOptions& options) {
   if (options.output) ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + *options.output).c_str(), 1);
   if (options.nullAudio) ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
   if (options.outputRate) ::setenv("VELMO_OUTPUT_RATE", std::to_string(*options.outputRate).c_str(), 1);
   if (options.latencyMs) ::setenv("VELMO_LATENCY_MS", std::to_string(*options.latencyMs).c_str(), 1);
+  if (options.device) ::setenv("VELMO_AUDIO_DEVICE", options.device->c_str(), 1);
   if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
@@ -90,8 +133,13 @@ std::string AdviceWhenTheDeviceFailed(const SampleOptions& options) {
   if (options.output)
     return "velmo-sample: the sound could not be written to " + *options.output +
            "; check that its folder exists and may be written to";
+  const char* chosen = std::getenv("VELMO_AUDIO_DEVICE");
+  if (chosen != nullptr && *chosen != '\0')
+    return std::string("velmo-sample: the sound device ") + chosen +
+           " could not be opened, so nothing will be heard; --list-devices names the devices there are";
   return "velmo-sample: no sound device could be opened, so nothing will be heard; "
-         "--null-audio runs without one, and --output FILE.wav writes the sound into a file";
+         "--null-audio runs without one, --output FILE.wav writes the sound into a file, "
+         "and --list-devices names the devices there are";
 }
 
 }  // namespace velmo

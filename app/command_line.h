@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "velmo/platform/audio_output.h"
 
 namespace velmo {
 
@@ -14,7 +17,16 @@ struct SampleOptions {
   bool nullAudio = false;             // play into the null output
   std::optional<std::uint32_t> outputRate;  // rate of the output, in Hz
   std::optional<std::uint32_t> latencyMs;   // the sound server's queue, in ms
+  std::optional<std::string> device;  // the sound device to play on (VELMO_AUDIO_DEVICE)
+  bool listDevices = false;           // print the sound devices and exit
+  bool json = false;                  // ... one JSON object a line
 };
+
+// The text --list-devices prints: one line a device, its name (what
+// VELMO_AUDIO_DEVICE takes), a tab and its description, " (default)" after
+// the default's; with `json`, one object a line, {"name":...,
+// "description":...,"default":true|false}.
+std::string DeviceListText(const std::vector<AudioDevice>& devices, bool json);
 
 struct CommandLine {
   // Run the program with `options`, or exit at once with `exitCode` after

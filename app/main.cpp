@@ -104,6 +104,12 @@ int main(int argc, char** argv) {
   // them start with the stop signals blocked.
   velmo::CatchStopSignals();
   velmo::ApplyEnvironment(options);
+  if (options.listDevices) {
+    const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
+    std::fputs(velmo::DeviceListText(devices, options.json).c_str(), stdout);
+    if (devices.empty()) std::fprintf(stderr, "velmo-sample: no sound devices found\n");
+    return devices.empty() ? 1 : 0;
+  }
 
   std::string scriptText;
   const bool scriptFromStdin = options.script && *options.script == "-";

@@ -1,5 +1,6 @@
 // The command line of velmo-play:
-//   velmo-play [--loop] [--effect FILE]... MUSIC.wav
+//   velmo-play [--loop] [--device NAME] [--effect FILE]... MUSIC.wav
+//   velmo-play --list-devices [--json]
 #pragma once
 
 #include <string>
@@ -11,10 +12,12 @@ struct PlayOptions {
   bool loop = false;                 // play the music again and again until Ctrl-C
   std::vector<std::string> effects;  // played once each, from the start
   std::string music;
+  std::string device;                // --device: the sound device to play on
+  bool json = false;                 // --list-devices: one JSON object a line
 };
 
 struct CommandLine {
-  enum class Outcome { kPlay, kHelp, kUsageError };
+  enum class Outcome { kPlay, kListDevices, kHelp, kUsageError };
   Outcome outcome = Outcome::kUsageError;
   PlayOptions options;
   std::string error;  // what is wrong, for kUsageError

@@ -15,9 +15,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include <velmo/platform/audio_output.h>
 #include <velmo/sound/static_sound.h>
 #include <velmo/sound/vs_sound.h>
 #include <velmo/sound/wave_reader.h>
@@ -127,6 +129,60 @@ bool EffectPlaying(velmo::StaticSound* effect) {
   return effect->SoundBuffer->GetStatus(&status) == velmo::DS_OK && (status & velmo::DSBSTATUS_PLAYING) != 0;
 }
 
+// A string as a JSON string literal.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// One line a device: its name, its description, and (default) on the
+// default; or one JSON object a line.
+int ListDevices(bool json) {
+  const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
+  for (const velmo::AudioDevice& device : devices) {
+    if (json)
+      std::printf("{\"name\":%s,\"description\":%s,\"default\":%s}\n", JsonString(device.name).c_str(),
+                  JsonString(device.description).c_str(), device.isDefault ? "true" : "false");
+    else
+      std::printf("%s\t%s%s\n", device.name.c_str(), device.description.c_str(), device.isDefault ? " (default)" : "");
+  }
+  if (devices.empty()) {
+    std::fprintf(stderr, "velmo-play: no sound devices found\n");
+    return kExitCannotPlay;
+  }
+  return kExitPlayed;
+}
+
+// A device chosen by a name the output does not list is a usage error: one
+// line names the devices there are.  The null and capture outputs list
+// nothing and take no device; neither does a server that does not answer,
+// which the start-up reports as a device that did not start.
+bool DeviceNameKnown() {
+  const char* chosen = std::getenv("VELMO_AUDIO_DEVICE");
+  if (chosen == nullptr || *chosen == '\0') return true;
+  const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
+  if (devices.empty()) return true;
+  std::string names;
+  for (const velmo::AudioDevice& device : devices) {
+    if (device.name == chosen) return true;
+    names += (names.empty() ? "" : ", ") + device.name;
+  }
+  std::fprintf(stderr, "velmo-play: no sound device is named %s; the devices are: %s\n", chosen, names.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,6 +196,9 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const player::PlayOptions& options = commandLine.options;
+  if (commandLine.outcome == player::CommandLine::Outcome::kListDevices) return ListDevices(options.json);
+  if (!options.device.empty()) ::setenv("VELMO_AUDIO_DEVICE", options.device.c_str(), 1);
+  if (!DeviceNameKnown()) return kExitUsage;
   // Before anything else, so that the library's threads start with the stop
   // signals blocked.  Without it the signals end the program by their
   // default action.
@@ -230,5 +289,8 @@ int main(int argc, char** argv) {
   for (velmo::StaticSound* effect : effects) sound.StopStatic(effect);
   sound.CloseDSound();
   display.Finish(elapsed, interrupted);
+  // A capture that missed sound has said so in its own line; the run did
+  // not deliver what was asked of it.
+  if (velmo::CaptureWasCutShort()) return kExitCannotPlay;
   return kExitPlayed;
 }

@@ -110,8 +110,8 @@ sound_server_start() {
   local script="${sound_server_log%/*}/startup.pa"
   make_runtime_folders
   cat >"$script" <<EOF
-load-module module-null-sink sink_name=$SOUND_SINK rate=48000
-load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000
+load-module module-null-sink sink_name=$SOUND_SINK rate=48000 sink_properties=device.description=$SOUND_SINK
+load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000 sink_properties=device.description=$SOUND_SINK2
 set-default-sink ${1:-$SOUND_SINK}
 set-default-source $SOUND_SINK.monitor
 load-module module-native-protocol-unix

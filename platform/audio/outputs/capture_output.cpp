@@ -1,14 +1,24 @@
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/paced_output.h"
 #include "platform/audio/outputs/pcm16.h"
 #include "platform/audio/outputs/wave_file_writer.h"
+#include "velmo/platform/audio_output.h"
 
 namespace velmo {
 namespace {
+
+// Set once any capture closes short; read by whoever asks, at any time.
+// Relaxed: it is one flag on its own, guarding no other data.
+std::atomic<bool> captureCutShort{false};
 
 // Plays in real time like the null output and writes every period, 10 ms,
 // to a 16-bit stereo WAVE file at the output's rate.
@@ -19,22 +29,38 @@ class CaptureOutput final : public PacedOutput {
   ~CaptureOutput() override { Close(); }
 
  protected:
-  bool Prepare() override { return writer_.Open(path_, SampleRate()); }
+  bool Prepare() override {
+    if (writer_.Open(path_, SampleRate())) return true;
+    ReportOutputFailure("capture", path_ + ": " + std::strerror(errno));
+    return false;
+  }
   void Consume(const float* stereo, std::size_t frames) override {
     for (std::size_t i = 0; i < 2 * frames; ++i) pcm_[i] = ToPcm16(stereo[i]);
     // A failed write (a full disk) loses this period of the file but not the
-    // playback: cursors keep moving as on a sound card.
-    writer_.Append(pcm_.data(), frames);
+    // playback: cursors keep moving as on a sound card.  The first failure's
+    // reason is kept for the line written when the file is closed.
+    if (!writer_.Append(pcm_.data(), frames) && failure_ == 0) failure_ = errno != 0 ? errno : EIO;
   }
-  void Finish() override { writer_.Close(); }
+  void Finish() override {
+    const std::uint32_t bytes = writer_.DataBytes();
+    writer_.Close();
+    if (failure_ == 0) return;
+    std::fprintf(stderr, "velmo: the capture %s was not written whole (%s); it holds %.2f s\n", path_.c_str(),
+                 std::strerror(failure_), static_cast<double>(bytes) / 4.0 / SampleRate());
+    captureCutShort.store(true, std::memory_order_relaxed);
+    failure_ = 0;
+  }
 
  private:
   const std::string path_;
   std::vector<std::int16_t> pcm_;
   WaveFileWriter writer_;
+  int failure_ = 0;  // errno of the first failed write: the pacing thread's, then Finish's once it has stopped
 };
 
 }  // namespace
+
+bool CaptureWasCutShort() { return captureCutShort.load(std::memory_order_relaxed); }
 
 std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate) {
   return std::make_unique<CaptureOutput>(path, rate);

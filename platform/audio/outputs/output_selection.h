@@ -4,11 +4,14 @@
 // variable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio/audio_output.h"
+#include "velmo/platform/audio_output.h"
 
 namespace velmo {
 
@@ -44,6 +47,18 @@ bool ParseLatency(const char* value, std::uint32_t* ms);
 constexpr std::uint32_t kMinLatencyMs = 5;
 constexpr std::uint32_t kMaxLatencyMs = 500;
 
+// Parses a value of VELMO_AUDIO_DEVICE, the name of the sound device to
+// play on: unset or empty is the default device (an empty `*name`);
+// otherwise up to kMaxDeviceNameLength bytes without control characters.
+// Returns false for anything else.
+bool ParseDeviceName(const char* value, std::string* name);
+constexpr std::size_t kMaxDeviceNameLength = 255;
+
+// Whether all four variables hold values the parsers above take.  Each
+// one that does not is named on standard error in one line with its value
+// and what it takes (once a process), beside whatever the caller shows.
+bool OutputSettingsMakeSense();
+
 // The output the environment names, at the rate VELMO_OUTPUT_RATE asks for
 // (and for sdl and pipewire, with the latency VELMO_LATENCY_MS asks for), not yet
 // opened; null when any of the variables' values is not one of the above.
@@ -62,9 +77,12 @@ constexpr std::uint32_t kPipeWireDefaultRate = 48000; // PipeWire's usual graph 
 constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
 // `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0);
+// `device` (both): the device VELMO_AUDIO_DEVICE names; empty for the default.
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0,
+                                             const std::string& device = {});
 // `latencyMs` 0 is the pipewire output's own default (PipeWireOutput::kDefaultLatencyMs).
-std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate = kPipeWireDefaultRate, std::uint32_t latencyMs = 0);
+std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate = kPipeWireDefaultRate, std::uint32_t latencyMs = 0,
+                                                  const std::string& device = {});
 std::unique_ptr<AudioOutput> CreateNullOutput(std::uint32_t rate = kNullDefaultRate, std::uint32_t periodFrames = 512);
 std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::uint32_t rate = kCaptureDefaultRate);
 
@@ -72,9 +90,15 @@ std::unique_ptr<AudioOutput> CreateCaptureOutput(const std::string& path, std::u
 // SDL once per process; the answer does not change while it runs.
 bool SdlAudioPresent();
 
+// The devices each output can play on (sdl_output.cpp, pipewire_output.cpp).
+std::vector<AudioDevice> ListSdlDevices();
+std::vector<AudioDevice> ListPipeWireSinks();
+
 // Whether libpipewire loads and a PipeWire server's socket takes a
 // connection here (pipewire_output.cpp).  Asked anew at each call.
 bool PipeWireServerAnswers();
+// Why it does not, in a few words, for VELMO_DEBUG=1.
+std::string WhyPipeWireDoesNotAnswer();
 // Whether that server also does the desktop's sound: it answers, and the
 // PulseAudio server of the runtime folder, if any, is not PulseAudio itself
 // (a desktop may run PipeWire for video only, beside PulseAudio).

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 
 namespace velmo {
@@ -49,7 +51,17 @@ struct PipeWireApi {
   int (*stream_connect)(pw_stream*, spa_direction, uint32_t, pw_stream_flags, const spa_pod**, uint32_t);
   pw_buffer* (*stream_dequeue_buffer)(pw_stream*);
   int (*stream_queue_buffer)(pw_stream*, pw_buffer*);
+  void (*thread_loop_signal)(pw_thread_loop*, bool);
+  int (*thread_loop_timed_wait)(pw_thread_loop*, int);
+  void (*proxy_destroy)(pw_proxy*);
 };
+
+// Why the library did not load, for VELMO_DEBUG=1; written once, before
+// LoadPipeWire's first call returns.
+std::string& LoadFailure() {
+  static std::string why;
+  return why;
+}
 
 // Loaded once per process and kept: the library cannot be unloaded safely
 // once initialised.  Null when it is not installed (or lacks a function).
@@ -59,13 +71,20 @@ const PipeWireApi* LoadPipeWire() {
   static bool loaded = false;
   std::call_once(once, [] {
     void* library = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return;
+    if (library == nullptr) {
+      const char* why = dlerror();
+      LoadFailure() = why != nullptr ? why : "libpipewire-0.3.so.0 did not load";
+      return;
+    }
     bool all = true;
     auto find = [&](auto& function, const char* name) {
       function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
       all = all && function != nullptr;
     };
     find(api.init, "pw_init");
+    find(api.thread_loop_signal, "pw_thread_loop_signal");
+    find(api.thread_loop_timed_wait, "pw_thread_loop_timed_wait");
+    find(api.proxy_destroy, "pw_proxy_destroy");
     find(api.thread_loop_new, "pw_thread_loop_new");
     find(api.thread_loop_destroy, "pw_thread_loop_destroy");
     find(api.thread_loop_get_loop, "pw_thread_loop_get_loop");
@@ -133,6 +152,8 @@ struct PipeWireOutput::Connection {
   pw_stream* stream = nullptr;
   spa_hook coreListener{};
   spa_hook streamListener{};
+  std::string problem;  // why Connect last failed, for VELMO_DEBUG=1
+  std::string target;   // the sink's node name, or empty for the default
 
   // Shared with the process callback (the data thread).
   //
@@ -152,6 +173,14 @@ struct PipeWireOutput::Connection {
 
   // The loop thread's own state.
   bool broken = false;  // a callback saw the server or the stream fail
+  // The chosen sink, watched in the registry: when it goes the session
+  // manager moves the stream to the default; when it comes back the stream
+  // is connected anew so that it is linked to it again.
+  pw_registry* registry = nullptr;
+  spa_hook registryListener{};
+  std::uint32_t targetId = SPA_ID_INVALID;
+  bool targetGone = false;
+  bool targetBack = false;
   bool lost = false;    // OnOutputLost reported, OnOutputRestored not yet
   int ticksUntilReconnect = 0;
   std::uint64_t seenCycles = 0;
@@ -162,6 +191,8 @@ struct PipeWireOutput::Connection {
   static void OnStreamState(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
   static void OnTick(void* data, uint64_t expirations);
+  static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props);
+  static void OnGlobalRemove(void* data, uint32_t id);
 
   // Where the loop mixes the time it makes up (MakeUpSilentTime).
   std::vector<float> scratch;
@@ -227,13 +258,40 @@ void PipeWireOutput::Connection::OnCoreError(void* data, uint32_t id, int, int r
 
 void PipeWireOutput::Connection::OnTick(void* data, uint64_t) { static_cast<Connection*>(data)->Tick(); }
 
+// Loop thread.
+void PipeWireOutput::Connection::OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                                          const spa_dict* props) {
+  auto* self = static_cast<Connection*>(data);
+  if (props == nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
+  const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+  if (name == nullptr || self->target != name) return;
+  self->targetId = id;
+  if (self->targetGone) {
+    self->targetGone = false;
+    self->targetBack = true;
+  }
+}
+
+void PipeWireOutput::Connection::OnGlobalRemove(void* data, uint32_t id) {
+  auto* self = static_cast<Connection*>(data);
+  if (id != self->targetId || self->targetId == SPA_ID_INVALID) return;
+  self->targetId = SPA_ID_INVALID;
+  self->targetGone = true;
+  std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
+               PrintableText(self->target).c_str());
+}
+
 // Loop thread, or a caller with the loop's lock held before the loop starts.
 bool PipeWireOutput::Connection::Connect() {
   context = api->context_new(api->thread_loop_get_loop(loop),
                              api->properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-  if (context == nullptr) return false;
+  if (context == nullptr) {
+    problem = std::string("pw_context_new: ") + std::strerror(errno);
+    return false;
+  }
   core = api->context_connect(context, nullptr, 0);
   if (core == nullptr) {
+    problem = std::string("pw_context_connect: ") + std::strerror(errno);
     api->context_destroy(context);
     context = nullptr;
     return false;
@@ -255,8 +313,14 @@ bool PipeWireOutput::Connection::Connect() {
   api->properties_set(props, PW_KEY_APP_NAME, appName != nullptr && *appName != '\0' ? appName : "velmo-sound");
   api->properties_set(props, PW_KEY_NODE_NAME, "velmo-sound");
   api->properties_set(props, PW_KEY_NODE_DESCRIPTION, "Velmo Sound");
+  // target.object is what the session manager (wireplumber 0.4.13 on
+  // Debian 12, with libpipewire 0.3.65) links a stream by; it takes a node
+  // name.  The older node.target wants an id, which changes when a sink
+  // comes back.
+  if (!target.empty()) api->properties_set(props, PW_KEY_TARGET_OBJECT, target.c_str());
   stream = api->stream_new(core, "Velmo Sound", props);
   if (stream == nullptr) {
+    problem = std::string("pw_stream_new: ") + std::strerror(errno);
     Disconnect();
     return false;
   }
@@ -269,6 +333,23 @@ bool PipeWireOutput::Connection::Connect() {
   }();
   spa_zero(streamListener);
   api->stream_add_listener(stream, &streamListener, &streamEvents, this);
+
+  if (!target.empty()) {
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    if (registry != nullptr) {
+      static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global = &Connection::OnGlobal;
+        e.global_remove = &Connection::OnGlobalRemove;
+        return e;
+      }();
+      spa_zero(registryListener);
+      pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
+    }
+  }
+  targetId = SPA_ID_INVALID;
+  targetGone = targetBack = false;
 
   std::uint8_t podSpace[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(podSpace, sizeof podSpace);
@@ -285,7 +366,8 @@ bool PipeWireOutput::Connection::Connect() {
   ticksWithoutCycle = 0;
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-  if (api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+  if (const int res = api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1); res < 0) {
+    problem = std::string("pw_stream_connect: ") + std::strerror(-res);
     Disconnect();
     return false;
   }
@@ -301,6 +383,11 @@ void PipeWireOutput::Connection::Disconnect() {
     spa_hook_remove(&streamListener);
     api->stream_destroy(stream);
     stream = nullptr;
+  }
+  if (registry != nullptr) {
+    spa_hook_remove(&registryListener);
+    api->proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    registry = nullptr;
   }
   if (core != nullptr) {
     spa_hook_remove(&coreListener);
@@ -334,6 +421,11 @@ void PipeWireOutput::Connection::MakeUpSilentTime() {
 }
 
 void PipeWireOutput::Connection::Tick() {
+  if (targetBack) {
+    targetBack = false;
+    std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", PrintableText(target).c_str());
+    broken = true;  // a new stream, linked by target.object to the sink again
+  }
   if (broken) {
     StopMixing();
     MakeUpSilentTime();
@@ -377,24 +469,33 @@ void PipeWireOutput::Connection::Tick() {
   }
 }
 
-PipeWireOutput::PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs)
-    : rate_(rate), quantum_(PipeWireQuantumFor(rate, latencyMs != 0 ? latencyMs : kDefaultLatencyMs)) {}
+PipeWireOutput::PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs, std::string target)
+    : rate_(rate),
+      quantum_(PipeWireQuantumFor(rate, latencyMs != 0 ? latencyMs : kDefaultLatencyMs)),
+      target_(std::move(target)) {}
 
 PipeWireOutput::~PipeWireOutput() { Close(); }
 
 bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   if (connection_) return false;
   const PipeWireApi* api = StartPipeWire();
-  if (api == nullptr) return false;
+  if (api == nullptr) {
+    ReportOutputFailure("pipewire", LoadFailure());
+    return false;
+  }
   auto connection = std::make_unique<Connection>();
   connection->api = api;
   connection->rate = rate_;
   connection->quantum = quantum_;
   connection->scratch.resize(2 * static_cast<std::size_t>(quantum_));
+  connection->target = target_;
   connection->source = &source;
   connection->events = &events;
   connection->loop = api->thread_loop_new("velmo-pipewire", nullptr);
-  if (connection->loop == nullptr) return false;
+  if (connection->loop == nullptr) {
+    ReportOutputFailure("pipewire", std::string("pw_thread_loop_new: ") + std::strerror(errno));
+    return false;
+  }
   Connection* c = connection.get();
   api->thread_loop_lock(c->loop);
   bool ok = c->Connect();
@@ -406,6 +507,7 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
   }
   if (ok) ok = api->thread_loop_start(c->loop) >= 0;
   if (!ok) {
+    ReportOutputFailure("pipewire", c->problem.empty() ? std::string("its loop did not start") : c->problem);
     c->StopMixing();
     c->Disconnect();
     if (c->timer != nullptr) pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
@@ -434,6 +536,23 @@ void PipeWireOutput::Close() {
 
 // The socket first: on a machine without a server the library is never
 // loaded.
+std::string WhyPipeWireDoesNotAnswer() {
+  const std::string path = ServerSocketPath();
+  sockaddr_un address{};
+  if (path.empty()) return "no runtime folder (XDG_RUNTIME_DIR) to find its socket in";
+  if (path.size() >= sizeof address.sun_path) return "the socket path " + path + " is too long";
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::string("socket: ") + std::strerror(errno);
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const int why = errno;
+  ::close(fd);
+  if (!answers) return "no server answers at " + path + ": " + std::strerror(why);
+  if (LoadPipeWire() == nullptr) return LoadFailure();
+  return "the server answers";
+}
+
 bool PipeWireServerAnswers() {
   const std::string path = ServerSocketPath();
   sockaddr_un address{};
@@ -474,8 +593,150 @@ bool PipeWireIsTheSoundServer() {
   return std::strcmp(comm, "pulseaudio") != 0;
 }
 
-std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs) {
-  return std::make_unique<PipeWireOutput>(rate, latencyMs);
+namespace {
+
+// One look at the server's registry: its Audio/Sink nodes, and the default
+// sink the session manager keeps in the "default" metadata.  Everything
+// here runs on the loop's thread or with its lock held.
+struct SinkListing {
+  const PipeWireApi* api = nullptr;
+  pw_thread_loop* loop = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  pw_metadata* metadata = nullptr;
+  spa_hook coreListener{}, registryListener{}, metadataListener{};
+  std::vector<AudioDevice> devices;
+  std::string defaultSink;
+  int syncSeq = -1;
+  bool metadataSynced = false;
+  bool done = false;
+
+  static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (props == nullptr) return;
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+      const char* mediaClass = spa_dict_lookup(props, PW_KEY_MEDIA_CLASS);
+      const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+      if (mediaClass == nullptr || std::strcmp(mediaClass, "Audio/Sink") != 0 || name == nullptr) return;
+      const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
+      self->devices.push_back({name, description != nullptr ? description : name, false});
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0 && self->metadata == nullptr) {
+      const char* name = spa_dict_lookup(props, PW_KEY_METADATA_NAME);
+      if (name == nullptr || std::strcmp(name, "default") != 0) return;
+      self->metadata = static_cast<pw_metadata*>(
+          pw_registry_bind(self->registry, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+      if (self->metadata == nullptr) return;
+      static const pw_metadata_events events = [] {
+        pw_metadata_events e{};
+        e.version = PW_VERSION_METADATA_EVENTS;
+        e.property = &SinkListing::OnProperty;
+        return e;
+      }();
+      pw_metadata_add_listener(self->metadata, &self->metadataListener, &events, self);
+    }
+  }
+
+  // The value is JSON, {"name":"NODE NAME"}.
+  static int OnProperty(void* data, uint32_t, const char* key, const char*, const char* value) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (key == nullptr || value == nullptr || std::strcmp(key, "default.audio.sink") != 0) return 0;
+    const std::string json = value;
+    const std::string field = "\"name\":";
+    std::size_t at = json.find(field);
+    if (at == std::string::npos) return 0;
+    at = json.find('"', at + field.size());
+    const std::size_t end = at == std::string::npos ? at : json.find('"', at + 1);
+    if (end != std::string::npos) self->defaultSink = json.substr(at + 1, end - at - 1);
+    return 0;
+  }
+
+  // The first sync's answer means every global has been announced; a
+  // metadata object bound meanwhile needs one more for its properties.
+  static void OnDone(void* data, uint32_t id, int seq) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (id != PW_ID_CORE || seq != self->syncSeq) return;
+    if (self->metadata != nullptr && !self->metadataSynced) {
+      self->metadataSynced = true;
+      self->syncSeq = pw_core_sync(self->core, PW_ID_CORE, 0);
+      return;
+    }
+    self->done = true;
+    self->api->thread_loop_signal(self->loop, false);
+  }
+
+  static void OnError(void* data, uint32_t id, int, int, const char*) {
+    auto* self = static_cast<SinkListing*>(data);
+    if (id != PW_ID_CORE) return;
+    self->done = true;
+    self->api->thread_loop_signal(self->loop, false);
+  }
+};
+
+}  // namespace
+
+std::vector<AudioDevice> ListPipeWireSinks() {
+  if (!PipeWireServerAnswers()) {
+    if (OutputDebugWanted()) ReportOutputFailure("pipewire", WhyPipeWireDoesNotAnswer());
+    return {};
+  }
+  const PipeWireApi* api = StartPipeWire();
+  if (api == nullptr) return {};
+  SinkListing listing;
+  listing.api = api;
+  listing.loop = api->thread_loop_new("velmo-pipewire-list", nullptr);
+  if (listing.loop == nullptr) return {};
+  api->thread_loop_lock(listing.loop);
+  pw_context* context = api->context_new(api->thread_loop_get_loop(listing.loop), nullptr, 0);
+  if (context != nullptr) listing.core = api->context_connect(context, nullptr, 0);
+  if (listing.core != nullptr) {
+    static const pw_core_events coreEvents = [] {
+      pw_core_events e{};
+      e.version = PW_VERSION_CORE_EVENTS;
+      e.done = &SinkListing::OnDone;
+      e.error = &SinkListing::OnError;
+      return e;
+    }();
+    static const pw_registry_events registryEvents = [] {
+      pw_registry_events e{};
+      e.version = PW_VERSION_REGISTRY_EVENTS;
+      e.global = &SinkListing::OnGlobal;
+      return e;
+    }();
+    pw_core_add_listener(listing.core, &listing.coreListener, &coreEvents, &listing);
+    listing.registry = pw_core_get_registry(listing.core, PW_VERSION_REGISTRY, 0);
+    if (listing.registry != nullptr) {
+      pw_registry_add_listener(listing.registry, &listing.registryListener, &registryEvents, &listing);
+      listing.syncSeq = pw_core_sync(listing.core, PW_ID_CORE, 0);
+      if (api->thread_loop_start(listing.loop) >= 0) {
+        // A server that stops answering leaves the list as far as it got.
+        while (!listing.done)
+          if (api->thread_loop_timed_wait(listing.loop, 2) != 0) break;
+        api->thread_loop_unlock(listing.loop);
+        api->thread_loop_stop(listing.loop);
+        api->thread_loop_lock(listing.loop);
+      }
+    }
+    if (listing.metadata != nullptr) {
+      spa_hook_remove(&listing.metadataListener);
+      api->proxy_destroy(reinterpret_cast<pw_proxy*>(listing.metadata));
+    }
+    if (listing.registry != nullptr) {
+      spa_hook_remove(&listing.registryListener);
+      api->proxy_destroy(reinterpret_cast<pw_proxy*>(listing.registry));
+    }
+    spa_hook_remove(&listing.coreListener);
+    api->core_disconnect(listing.core);
+  }
+  if (context != nullptr) api->context_destroy(context);
+  api->thread_loop_unlock(listing.loop);
+  api->thread_loop_destroy(listing.loop);
+  for (AudioDevice& device : listing.devices) device.isDefault = device.name == listing.defaultSink;
+  return listing.devices;
+}
+
+std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs,
+                                                  const std::string& target) {
+  return std::make_unique<PipeWireOutput>(rate, latencyMs, target);
 }
 
 }  // namespace velmo

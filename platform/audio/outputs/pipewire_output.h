@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/audio/audio_output.h"
 
@@ -62,7 +63,9 @@ class PipeWireOutput final : public AudioOutput {
   static constexpr std::uint32_t kStallLimitMs = 500;
 
   // `latencyMs` 0 takes the default.
-  explicit PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs = 0);
+  // `target` names the sink (its node name) the stream asks to be linked
+  // to; empty leaves the choice to the session manager (the default).
+  explicit PipeWireOutput(std::uint32_t rate, std::uint32_t latencyMs = 0, std::string target = {});
   ~PipeWireOutput() override;
   std::uint32_t SampleRate() const override { return rate_; }
   std::uint32_t PeriodFrames() const override { return quantum_; }
@@ -75,6 +78,7 @@ class PipeWireOutput final : public AudioOutput {
  private:
   const std::uint32_t rate_;
   const std::uint32_t quantum_;
+  const std::string target_;
   std::unique_ptr<Connection> connection_;
 };
 

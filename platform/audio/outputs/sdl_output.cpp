@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/sound_library_quiet.h"
 
@@ -57,7 +58,7 @@ bool SdlOutput::OpenDevice() {
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts to what the hardware takes, so the
   // callback always receives float stereo at the rate asked for.
-  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(device_name_.empty() ? nullptr : device_name_.c_str(), 0, &wanted, &obtained, 0);
   if (device == 0) return false;
   device_ = device;
   callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
@@ -80,11 +81,15 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   QuietSystemSoundLibraries();
   // Read by libpulse at every stream connection, reopenings included.
   ::setenv("PULSE_LATENCY_MSEC", std::to_string(latencyMs_).c_str(), /*overwrite=*/latencyChosen_ ? 1 : 0);
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    ReportOutputFailure("sdl", SDL_GetError());
+    return false;
+  }
   subsystemUp_ = true;
   source_ = &source;
   events_ = &events;
   if (!OpenDevice()) {
+    ReportOutputFailure("sdl", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     subsystemUp_ = false;
     return false;
@@ -188,8 +193,8 @@ void SdlOutput::Close() {
   subsystemUp_ = false;
 }
 
-std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate, std::uint32_t latencyMs) {
-  return std::make_unique<SdlOutput>(rate, latencyMs);
+std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate, std::uint32_t latencyMs, const std::string& device) {
+  return std::make_unique<SdlOutput>(rate, latencyMs, device);
 }
 
 // Starting SDL's audio subsystem loads and probes the system's sound
@@ -205,9 +210,46 @@ bool SdlAudioPresent() {
     } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
       present = true;
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    } else {
+      ReportOutputFailure("sdl", SDL_GetError());
     }
   });
   return present;
+}
+
+// SDL names its playback devices by their descriptions (PulseAudio's and
+// PipeWire's drivers) or their ALSA names; the default is the one whose name
+// SDL_GetDefaultAudioInfo gives, when the driver can tell.
+std::vector<AudioDevice> ListSdlDevices() {
+  QuietSystemSoundLibraries();
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    ReportOutputFailure("sdl", SDL_GetError());
+    return {};
+  }
+  std::string defaultName;
+  char* name = nullptr;
+  SDL_AudioSpec spec{};
+  if (SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 && name != nullptr) defaultName = name;
+  SDL_free(name);
+  std::vector<AudioDevice> devices;
+  const int count = SDL_GetNumAudioDevices(0);
+  // SDL tells devices that share a description apart as "NAME (2)", ...,
+  // but gives the default by its bare description: when several share it,
+  // which one is the default cannot be told, and none is marked.
+  int sharing = 0;
+  for (int i = 0; i < count; ++i) {
+    const char* device = SDL_GetAudioDeviceName(i, 0);
+    if (device == nullptr) continue;
+    const std::string name = device;
+    if (!defaultName.empty() && name.rfind(defaultName, 0) == 0 &&
+        (name.size() == defaultName.size() || name.compare(defaultName.size(), 2, " (") == 0))
+      ++sharing;
+    devices.push_back({name, name, name == defaultName});
+  }
+  if (sharing > 1)
+    for (AudioDevice& device : devices) device.isDefault = false;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return devices;
 }
 
 }  // namespace velmo

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -75,8 +76,11 @@ class SdlOutput final : public AudioOutput {
   static constexpr std::chrono::milliseconds kStallLimit{500};
 
   // `latencyMs` 0 takes the default, without overriding PULSE_LATENCY_MSEC.
-  explicit SdlOutput(std::uint32_t rate, std::uint32_t latencyMs = 0)
-      : rate_(rate),
+  // `device` names the device to open (as SDL lists it); empty opens the
+  // default.
+  explicit SdlOutput(std::uint32_t rate, std::uint32_t latencyMs = 0, std::string device = {})
+      : device_name_(std::move(device)),
+        rate_(rate),
         latencyMs_(latencyMs != 0 ? latencyMs : kDefaultLatencyMs),
         latencyChosen_(latencyMs != 0),
         period_(SdlPeriodFor(rate, latencyMs_)),
@@ -106,6 +110,7 @@ class SdlOutput final : public AudioOutput {
   void Watch();
   bool OutputStalled();
 
+  const std::string device_name_;
   const std::uint32_t rate_;
   const std::uint32_t latencyMs_;
   const bool latencyChosen_;

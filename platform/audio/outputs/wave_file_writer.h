@@ -23,6 +23,8 @@ class WaveFileWriter {
   // to the frames the header already counts and false is returned.
   bool Append(const std::int16_t* stereo, std::size_t frames);
   void Close();
+  // The bytes of samples the file holds, as its header counts them.
+  std::uint32_t DataBytes() const { return dataBytes_; }
 
  private:
   bool WriteSizes();
