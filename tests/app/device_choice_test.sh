@@ -4,8 +4,8 @@
 # programs list both sinks, one a line, mark the default (and only it), and
 # give one JSON object a line with --json; --device velmo_test (not the
 # default) puts velmo-play's stream on that sink; a chosen sink that goes
-# away mid-play (native output) has the music on the default within 1 s
-# with one line, and back on the sink when it returns, with another; a name no device has is
+# away mid-play has the music on the default within 1 s with one line, and
+# back on the sink when it returns, with another; a name no device has is
 # answered in one line naming the devices, velmo-play exiting 2 and
 # velmo-sample carrying on (status 0) with a hint naming --list-devices.
 #   device_choice_test.sh SERVER_SCRIPT VELMO_SAMPLE VELMO_PLAY OUTPUT...
@@ -20,6 +20,9 @@ source "$server_script"
 trap 'sound_server_cleanup; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAILED: $*" >&2; echo "--- stdout" >&2; cat "$work/out" >&2; echo "--- stderr" >&2; cat "$work/err" >&2; failures=$((failures + 1)); }
+# Reaps the player, stopping it if it has not ended within 10 s; returns
+# its exit status.
+reap() { wait_until 10 dead "$1" || { echo "the player did not end within 10 s" >&2; stop_pid "$1" 3; }; wait "$1"; }
 
 sox -n -r 22050 -c 2 -b 16 "$work/music.wav" synth 1.5 sine 440 vol 0.5
 sox -n -r 22050 -c 2 -b 16 "$work/long.wav" synth 4 sine 440 vol 0.5
@@ -46,38 +49,40 @@ for output in "$@"; do
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_test "$work/music.wav" \
     > "$work/out" 2> "$work/err" &
   pid=$!
-  wanted=$(pactl list sinks short | awk '$2 == "velmo_test" { print $1 }')
-  wait_until 3 sh -c "pactl list sink-inputs | grep -q 'Sink: $wanted\$'"
-  pactl list sink-inputs > "$work/inputs"
-  wait "$pid"
+  wanted=$(pactl_bounded list sinks short | awk '$2 == "velmo_test" { print $1 }')
+  wait_until 3 sh -c "timeout 3 pactl list sink-inputs | grep -q 'Sink: $wanted\$'"
+  pactl_bounded list sink-inputs > "$work/inputs"
+  reap "$pid"
   status=$?
   [ "$status" -eq 0 ] && [ "$(grep -c '^[[:space:]]*Sink: ' "$work/inputs")" -eq 1 ] &&
     grep -q "Sink: $wanted\$" "$work/inputs" || fail "--device velmo_test through $output (status $status)"
 
   # A chosen sink that goes away mid-play: the stream is on the default
   # (velmo_test2) within a second, with one line, and back on the sink
-  # within a second and a half of its return.
-  module=$(pactl load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+  # within a second and a half of its return, with another.
+  module=$(pactl_bounded load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
   wait_until 3 sh -c "VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio '$player' --list-devices | grep -q '^velmo_extra	'"
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_extra "$work/long.wav" \
     > "$work/out" 2> "$work/err" &
   pid=$!
-  on_sink() { pactl list sink-inputs | grep -q "Sink: $(pactl list sinks short | awk -v n="$1" '$2 == n { print $1 }')\$"; }
+  on_sink() {
+    local index
+    index=$(pactl_bounded list sinks short | awk -v n="$1" '$2 == n { print $1 }')
+    [ -n "$index" ] && pactl_bounded list sink-inputs | grep -q "Sink: $index\$"
+  }
   wait_until 3 on_sink velmo_extra || fail "--device velmo_extra through $output: never on velmo_extra"
-  pactl unload-module "$module"
-  # Only the native output follows a chosen sink that goes away: the sdl
-  # output keeps time until the device returns (see docs/library.md).
-  if [ "$output" = pipewire ]; then
-    wait_until 1 on_sink velmo_test2 || fail "not on the default within 1 s of velmo_extra going, through $output"
-    module=$(pactl load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
-    wait_until 1.5 on_sink velmo_extra || fail "not back on velmo_extra within 1.5 s of its return, through $output"
-    wait "$pid"
-    pactl unload-module "$module"
-    [ "$(cat "$work/err")" = "velmo: the sound device velmo_extra went away; playing on the default device until it returns
+  pactl_bounded unload-module "$module"
+  wait_until 1 on_sink velmo_test2 || fail "not on the default within 1 s of velmo_extra going, through $output"
+  # An idle null sink of PulseAudio's plays its first two seconds as one
+  # block, and SDL's device cannot close until that block is played; woken,
+  # the sink plays in the stream's own periods, as a sound card's does.
+  wake_sink velmo_test2
+  module=$(pactl_bounded load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+  wait_until 1.5 on_sink velmo_extra || fail "not back on velmo_extra within 1.5 s of its return, through $output"
+  reap "$pid" || fail "velmo-play --device velmo_extra through $output (status $?)"
+  pactl_bounded unload-module "$module"
+  [ "$(cat "$work/err")" = "velmo: the sound device velmo_extra went away; playing on the default device until it returns
 velmo: the sound device velmo_extra is back; playing on it again" ] || fail "the lines of a sink gone and back, through $output"
-  else
-    wait "$pid"
-  fi
 
   # A name that matches no device.
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_nowhere "$work/music.wav" \

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -47,7 +48,33 @@ void SdlOutput::Withdraw() {
   while (inCallback_.load(std::memory_order_seq_cst)) std::this_thread::yield();
 }
 
-bool SdlOutput::OpenDevice() {
+// The name SDL lists the chosen device under, or empty while it is not
+// listed.  SDL's driver adds a returning device to the list as soon as the
+// server announces it, but SDL keeps a removed device in the list until the
+// list is next asked for, and names a device added meanwhile under the same
+// description "NAME (2)": a sink that comes back soon after it went comes
+// back under that name.  The bare name wins when both are listed.
+std::string SdlOutput::ChosenDeviceListedAs() const {
+  std::string suffixed;
+  const int count = SDL_GetNumAudioDevices(0);
+  for (int i = 0; i < count; ++i) {
+    const char* listed = SDL_GetAudioDeviceName(i, 0);
+    if (listed == nullptr) continue;
+    const std::string name = listed;
+    if (name == device_name_) return name;
+    const std::size_t base = device_name_.size();
+    if (suffixed.empty() && name.size() > base + 3 && name.compare(0, base, device_name_) == 0 &&
+        name.compare(base, 2, " (") == 0 && name.back() == ')' &&
+        name.find_first_not_of("0123456789", base + 2) == name.size() - 1)
+      suffixed = name;
+  }
+  return suffixed;
+}
+
+// `fallBackToDefault`: when the chosen device does not open (it went away),
+// the default is opened instead, with one line saying so, and the watcher
+// goes back to the chosen one once SDL lists it again.
+bool SdlOutput::OpenDevice(bool fallBackToDefault) {
   SDL_AudioSpec wanted{};
   wanted.freq = static_cast<int>(rate_);
   wanted.format = AUDIO_F32SYS;
@@ -58,7 +85,17 @@ bool SdlOutput::OpenDevice() {
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts to what the hardware takes, so the
   // callback always receives float stereo at the rate asked for.
-  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(device_name_.empty() ? nullptr : device_name_.c_str(), 0, &wanted, &obtained, 0);
+  const char* name = device_name_.empty() || onDefault_ ? nullptr : chosenListedAs_.c_str();
+  SDL_AudioDeviceID device = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+  if (device == 0 && name != nullptr && fallBackToDefault) {
+    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (device != 0) {
+      onDefault_ = true;
+      pollsUntilLookingBack_ = kPollsPerReopenAttempt;
+      std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
+                   device_name_.c_str());
+    }
+  }
   if (device == 0) return false;
   device_ = device;
   callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
@@ -107,7 +144,20 @@ void SdlOutput::Watch() {
   while (!wake_.wait_for(lock, kStatusPoll, [this] { return stopping_; })) {
     lock.unlock();
     if (device_ != 0 && live_.load(std::memory_order_relaxed)) {
-      const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
+      // On the default in place of the chosen device: going back to it is
+      // a loss and a reopening like any other.
+      bool chosenBack = false;
+      if (onDefault_ && pollsUntilLookingBack_-- <= 0) {
+        pollsUntilLookingBack_ = kPollsPerReopenAttempt;
+        const std::string listedAs = ChosenDeviceListedAs();
+        chosenBack = !listedAs.empty();
+        if (chosenBack) {
+          chosenListedAs_ = listedAs;
+          onDefault_ = false;
+          std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", device_name_.c_str());
+        }
+      }
+      const bool removed = chosenBack || simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
                            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || OutputStalled();
       // The callback stops mixing before the device hears of the loss and
       // keeps time itself; closing may then take as long as SDL needs.
@@ -133,7 +183,7 @@ void SdlOutput::Watch() {
         reopenings_.fetch_add(1, std::memory_order_release);
       }
     } else if (pollsUntilRetry-- <= 0) {
-      if (OpenDevice()) StartDevice();
+      if (OpenDevice(/*fallBackToDefault=*/true)) StartDevice();
       else pollsUntilRetry = kPollsPerReopenAttempt;
     }
     lock.lock();
@@ -145,21 +195,25 @@ void SdlOutput::Watch() {
   SDL_TLSCleanup();
 }
 
-// Whether the open device has stopped calling back: its callback ran since
-// the device opened and then not for kStallLimit.  A device that has not
+// Whether the open device has stopped calling back: it has started, and
+// then its callback has not run for kStallLimit.  A device that has not
 // started yet is waited for, not reopened: PipeWire connects a stream before
 // its session manager links it to a sink (after a restart, or while there is
 // no sink at all), and reopening it would only report the output lost again
-// and again.  Called by the watcher only.
+// and again.  Nor has a device started while it only fills the server's
+// queue: PulseAudio asks for the whole queue at once, and only the calls
+// after that follow the sound being played.  A sink may take its time to
+// start playing (PulseAudio's null sink, idle, plays its first two seconds
+// as one block), and that is no loss.  Called by the watcher only.
 bool SdlOutput::OutputStalled() {
   const auto now = std::chrono::steady_clock::now();
   const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
-  if (count == callbacksAtOpen_) return false;
   if (count != seenCallbacks_) {
     seenCallbacks_ = count;
     lastProgress_ = now;
     return false;
   }
+  if (count - callbacksAtOpen_ <= queueFillCallbacks_) return false;
   return now - lastProgress_ >= kStallLimit;
 }
 

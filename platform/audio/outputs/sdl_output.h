@@ -67,6 +67,14 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // device without naming a sink, and both PulseAudio (16) and PipeWire's
 // session manager (wireplumber 0.4) move such a stream to the new default
 // by themselves, without a gap the mixer would notice.
+//
+// A device chosen by name is another matter: PulseAudio ends a stream whose
+// sink goes away rather than moving it.  That is a loss like any other, but
+// the reopening falls back to the default device when the chosen one does
+// not open, and from there the watcher looks every 250 ms for the chosen one
+// in SDL's list; once it is listed again, leaving the default is a loss and
+// a reopening like any other.  Each move is said in one line on standard
+// error.
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kDefaultLatencyMs = 40;
@@ -84,6 +92,7 @@ class SdlOutput final : public AudioOutput {
         latencyMs_(latencyMs != 0 ? latencyMs : kDefaultLatencyMs),
         latencyChosen_(latencyMs != 0),
         period_(SdlPeriodFor(rate, latencyMs_)),
+        queueFillCallbacks_((static_cast<std::uint64_t>(rate) * latencyMs_ / 1000 + period_ - 1) / period_ + 1),
         scratch_(2 * period_) {}
   ~SdlOutput() override;
   std::uint32_t SampleRate() const override { return rate_; }
@@ -102,7 +111,8 @@ class SdlOutput final : public AudioOutput {
 
  private:
   static void Callback(void* self, std::uint8_t* stream, int bytes);
-  bool OpenDevice();
+  bool OpenDevice(bool fallBackToDefault = false);
+  std::string ChosenDeviceListedAs() const;
   void StartDevice();
   void Withdraw();
   void MakeUpSilentTime();
@@ -111,10 +121,19 @@ class SdlOutput final : public AudioOutput {
   bool OutputStalled();
 
   const std::string device_name_;
+  // The name SDL last listed the chosen device under (see
+  // ChosenDeviceListedAs); whether it went away and the default plays
+  // instead, until it is listed again.  The watcher's alone after Open.
+  std::string chosenListedAs_ = device_name_;
+  bool onDefault_ = false;
+  int pollsUntilLookingBack_ = 0;
   const std::uint32_t rate_;
   const std::uint32_t latencyMs_;
   const bool latencyChosen_;
   const std::uint32_t period_;
+  // How many calls it takes to fill the server's queue (the latency, in
+  // periods) and one more: the calls a device makes before it plays.
+  const std::uint64_t queueFillCallbacks_;
   std::vector<float> scratch_;  // where the watcher mixes time made up
   MixSource* source_ = nullptr;
   OutputEvents* events_ = nullptr;
