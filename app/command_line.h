@@ -4,9 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
-
-#include "velmo/platform/audio_output.h"
 
 namespace velmo {
 
@@ -21,12 +18,6 @@ struct SampleOptions {
   bool listDevices = false;           // print the sound devices and exit
   bool json = false;                  // ... one JSON object a line
 };
-
-// The text --list-devices prints: one line a device, its name (what
-// VELMO_AUDIO_DEVICE takes), a tab and its description, " (default)" after
-// the default's; with `json`, one object a line, {"name":...,
-// "description":...,"default":true|false}.
-std::string DeviceListText(const std::vector<AudioDevice>& devices, bool json);
 
 struct CommandLine {
   // Run the program with `options`, or exit at once with `exitCode` after

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/sample_application.h"
@@ -26,6 +27,7 @@
 #include "app/stop_signals.h"
 #include "app/window_message_boxes.h"
 #include "sound/engine_state.h"
+#include "velmo/platform/audio_devices.h"
 
 namespace {
 
@@ -106,7 +108,7 @@ int main(int argc, char** argv) {
   velmo::ApplyEnvironment(options);
   if (options.listDevices) {
     const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
-    std::fputs(velmo::DeviceListText(devices, options.json).c_str(), stdout);
+    std::fputs(velmo::AudioDeviceListText(devices, options.json).c_str(), stdout);
     if (devices.empty()) std::fprintf(stderr, "velmo-sample: no sound devices found\n");
     return devices.empty() ? 1 : 0;
   }

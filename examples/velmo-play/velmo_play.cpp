@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <velmo/platform/audio_output.h>
+#include <velmo/platform/audio_devices.h>
 #include <velmo/sound/static_sound.h>
 #include <velmo/sound/vs_sound.h>
 #include <velmo/sound/wave_reader.h>
@@ -129,35 +129,11 @@ bool EffectPlaying(velmo::StaticSound* effect) {
   return effect->SoundBuffer->GetStatus(&status) == velmo::DS_OK && (status & velmo::DSBSTATUS_PLAYING) != 0;
 }
 
-// A string as a JSON string literal.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 // One line a device: its name, its description, and (default) on the
 // default; or one JSON object a line.
 int ListDevices(bool json) {
   const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
-  for (const velmo::AudioDevice& device : devices) {
-    if (json)
-      std::printf("{\"name\":%s,\"description\":%s,\"default\":%s}\n", JsonString(device.name).c_str(),
-                  JsonString(device.description).c_str(), device.isDefault ? "true" : "false");
-    else
-      std::printf("%s\t%s%s\n", device.name.c_str(), device.description.c_str(), device.isDefault ? " (default)" : "");
-  }
+  std::fputs(velmo::AudioDeviceListText(devices, json).c_str(), stdout);
   if (devices.empty()) {
     std::fprintf(stderr, "velmo-play: no sound devices found\n");
     return kExitCannotPlay;

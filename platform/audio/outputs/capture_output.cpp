@@ -11,7 +11,7 @@
 #include "platform/audio/outputs/paced_output.h"
 #include "platform/audio/outputs/pcm16.h"
 #include "platform/audio/outputs/wave_file_writer.h"
-#include "velmo/platform/audio_output.h"
+#include "velmo/platform/audio_devices.h"
 
 namespace velmo {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/audio/audio_output.h"
-#include "velmo/platform/audio_output.h"
+#include "velmo/platform/audio_devices.h"
 
 namespace velmo {
 

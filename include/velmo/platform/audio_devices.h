@@ -24,6 +24,12 @@ struct AudioDevice {
 // server anew at each call, which takes a round trip or two.
 std::vector<AudioDevice> ListAudioDevices();
 
+// The devices as the library's programs print them for --list-devices: one
+// line a device, its name, a tab, its description and " (default)" on the
+// default; or with `json`, one object a line,
+// {"name":"...","description":"...","default":true|false}.
+std::string AudioDeviceListText(const std::vector<AudioDevice>& devices, bool json);
+
 // Whether a capture file (VELMO_AUDIO_OUTPUT=capture:PATH) that this
 // process finished writing missed sound: a write failed or the disk filled.
 // The file stays a valid WAVE file holding what was written before; one
