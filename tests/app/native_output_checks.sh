@@ -74,16 +74,7 @@ run_native_restarts() {
   done
   # The last effect plays out before the recording stops.
   program_runs_until $((restarts * cycle + 1)) "$started" || true
-  wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
-  local status
-  set +e
-  wait "$program_pid"
-  status=$?
-  set -e
-  program_pid=""
-  cleanup
-  [ "$status" -eq 0 ] || problem "exit status $status; stderr: $(cat "$run_work/stderr")"
-  [ ! -s "$run_work/stderr" ] || problem "unexpected messages: $(cat "$run_work/stderr")"
+  program_ends_cleanly problem
 
   # Each effect was started 4 + 5k s into the music, which runs on through
   # the outages.

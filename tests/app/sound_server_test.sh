@@ -76,9 +76,19 @@ problem() { echo "FAIL [$server, SDL $driver]: $*" >&2; failures=$((failures + 1
 # when the machine is busy), each loss leaving a window or two unmatched and
 # an effect that it falls into less alike.  Through it, presence is "more
 # than half the windows", which a silent or wrong output still fails.
+# The native output runs the graph at 256 frames (5.3 ms), and the
+# recording of the sink's monitor through pipewire-pulse now and then
+# loses or repeats one such cycle, also on a quiet machine (a jump of
+# 5.3 ms in an otherwise matched recording).  One that falls inside an
+# effect shifts the rest of it by a cycle: the effect is there, where it
+# was pressed, but less alike (0.62 in one run of ten).  Its effects are
+# therefore "more than half alike" too; a missing effect, or one in the
+# wrong place, still fails.
 thresholds() {
   if [ "$driver" = pipewire ]; then
     min_matched_percent=50 min_effect_correlation=0.5
+  elif [ "$driver" = native ]; then
+    min_matched_percent=80 min_effect_correlation=0.5
   else
     min_matched_percent=80 min_effect_correlation=0.8
   fi
@@ -138,6 +148,21 @@ at_least() { awk -v v="$1" -v min="$2" 'BEGIN { exit !(v != "" && v >= min) }'; 
 # Waits until SECONDS after START (microseconds); false if the program ends first.
 program_runs_until() {
   ! wait_until "$(awk -v t="$1" -v s="$2" -v now="$(now_us)" 'BEGIN { print t - (now - s) / 1e6 }')" dead "$program_pid"
+}
+# Waits up to 15 s for the program to end, reaps it and stops the
+# recorders; then REPORT (fail or problem) names an exit status other than
+# 0, or anything the program wrote on standard error.
+program_ends_cleanly() {
+  local report=$1 status
+  wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
+  set +e
+  wait "$program_pid"
+  status=$?
+  set -e
+  program_pid=""
+  cleanup
+  [ "$status" -eq 0 ] || "$report" "exit status $status; stderr: $(cat "$run_work/stderr")"
+  [ ! -s "$run_work/stderr" ] || "$report" "unexpected messages: $(cat "$run_work/stderr")"
 }
 # Sets arrival to the music's first sound in a recording, in seconds of the
 # recording, and prints the lag tool's line; empty (and a problem) unless
@@ -245,17 +270,7 @@ run() {
   pause_anchor=$(now_us)
   pause_anchor_bytes=$(stat -c %s "$run_work/after_pause.raw")
 
-  wait_until 15 dead "$program_pid" || fail "the program did not end within 15 s of its script's end"
-  local status
-  set +e
-  wait "$program_pid"
-  status=$?
-  set -e
-  program_pid=""
-  cleanup
-
-  [ "$status" -eq 0 ] || fail "exit status $status; stderr: $(cat "$run_work/stderr")"
-  [ ! -s "$run_work/stderr" ] || fail "unexpected messages: $(cat "$run_work/stderr")"
+  program_ends_cleanly fail
 
   # The stream plays 40 dB down on the left (its pan), so the music is
   # followed on the right channel, where it plays at full level.
