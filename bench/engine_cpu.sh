@@ -35,18 +35,9 @@ runs="${3:-3}"
 peers="$repo/bench/engine_peers"
 
 # The peers, from Debian (as scripts/install-deps installs the rest).
-packages=(libopenal-dev libfaudio-dev libsdl2-mixer-dev libsdl2-dev pkg-config g++)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "engine_cpu: installing ${missing[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+# shellcheck source=peer_packages.sh
+source "$repo/bench/peer_packages.sh"
+install_peer_packages engine_cpu libopenal-dev libfaudio-dev libsdl2-mixer-dev libsdl2-dev pkg-config g++
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/velmo-engine-cpu.XXXXXX")"
 cleanup() { if [ -n "${VELMO_ENGINE_KEEP:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi; }

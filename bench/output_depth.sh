@@ -17,8 +17,8 @@
 #       (tests/app/pipewire_server.sh): for each latency ("default" for no
 #       --latency-ms), PRESSES presses through each of velmo-sample's paths
 #       there (the native PipeWire output, SDL's pulseaudio driver through
-#       pipewire-pulse, SDL's pipewire driver), first quiet and then with
-#       both cores kept busy.  VELMO_DEPTH_RUNS=N first plays the music N
+#       pipewire-pulse, SDL's pipewire driver) and through SDL_mixer, first
+#       quiet and then with both cores kept busy.  VELMO_DEPTH_RUNS=N first plays the music N
 #       times at each latency through the native output beside
 #       `pw-play --latency=FRAMES` at the same quantum, both cores loaded,
 #       and prints each one's lag jumps and silent windows.
@@ -34,6 +34,10 @@
 # press: the median and the largest of the twenty.  The null sink hands its
 # monitor blocks of about 5 ms at once, so a figure can come out early by up
 # to that much.  "~Q" beside a run is the older estimate from the queue.
+# The same presses go to SDL_mixer (bench/effect_latency/sdl_mixer_press.cpp,
+# chunks of VELMO_DEPTH_MIXER_CHUNK frames, 512 unless told, through SDL's
+# pulseaudio driver as on a Debian desktop), in the same run, as the peer a
+# game would otherwise use.
 # VELMO_DEPTH_ENV adds environment to velmo-sample's runs, to try another
 # set-up.  VELMO_KEEP_WORK=1 keeps the recordings.
 set -euo pipefail
@@ -72,8 +76,15 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-probe="$work/press_latency"
+# shellcheck source=peer_packages.sh
+source "$repo/bench/peer_packages.sh"
+install_peer_packages output_depth libsdl2-mixer-dev libsdl2-dev pkg-config g++
+probe="$work/press_latency" mixer_peer="$work/sdl_mixer_press"
+mixer_chunk=${VELMO_DEPTH_MIXER_CHUNK:-512}
 c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/press_latency.cpp" -o "$probe"
+# shellcheck disable=SC2046
+c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/sdl_mixer_press.cpp" -o "$mixer_peer" \
+  $(pkg-config --cflags --libs SDL2_mixer)
 sound_server_setup "$work"
 mkdir "$work/sounds"
 "$make_samples" "$work/sounds" >/dev/null
@@ -159,7 +170,8 @@ period_ms() {
 # Presses SFX 1 in velmo-sample, as a person would, and prints
 # press_latency's summary line (the per-press figures go to the log).
 # PATH (pulseaudio unless told) is the SDL driver, or "native" for the
-# program's default output with a PipeWire server (the native output).  MS
+# program's default output with a PipeWire server (the native output), or
+# "sdl_mixer" for the peer in its place (MS is then not used).  MS
 # "default" passes no --latency-ms.
 press_latency() {
   local ms=$1 path=${2:-pulseaudio}
@@ -176,9 +188,14 @@ press_latency() {
   record_pids+=($!)
   wait_until 5 recording_connected || { echo "output_depth: parec did not connect" >&2; return 1; }
   wake_sink "$SOUND_SINK"
-  # shellcheck disable=SC2086
-  (cd "$work/sounds" && exec env "${output_env[@]}" ${VELMO_DEPTH_ENV:-} \
-    "$sample" --headless "${latency_arg[@]}" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms-$path") &
+  if [ "$path" = sdl_mixer ]; then
+    SDL_AUDIODRIVER=pulseaudio "$mixer_peer" "$work/sounds/sfx1.wav" "$mixer_chunk" \
+      <"$work/script-fifo" 2>"$work/stderr-presses-$ms-$path" &
+  else
+    # shellcheck disable=SC2086
+    (cd "$work/sounds" && exec env "${output_env[@]}" ${VELMO_DEPTH_ENV:-} \
+      "$sample" --headless "${latency_arg[@]}" --script - <"$work/script-fifo" 2>"$work/stderr-presses-$ms-$path") &
+  fi
   player_pid=$!
   exec 3>"$work/script-fifo"
   sleep 1.5  # the window is up and the device open
@@ -265,7 +282,7 @@ if [ "$server" = pipewire ]; then
     [ "$state" = quiet ] || start_load
     echo "output_depth: pipewire, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
     for ms in $latencies; do
-      for path in native pulseaudio pipewire; do
+      for path in native pulseaudio pipewire sdl_mixer; do
         press_latency "$ms" "$path" >"$work/press-summary"
         echo "  $state  latency $ms  $(printf '%-10s' "$path")  $(tail -n 1 "$work/press-summary")"
         sed 's/^/      /' "$work/stderr-presses-$ms-$path"
@@ -296,6 +313,9 @@ for ms in $latencies; do
   cat "$work/press-summary-$ms"
   echo "$ms $(tail -n 1 "$work/press-summary-$ms")" >>"$work/latency"
 done
+press_latency default sdl_mixer >"$work/press-summary-mixer"
+echo "--- SDL_mixer, chunk $mixer_chunk"
+cat "$work/press-summary-mixer"
 echo "output_depth: load after: $(uptime | sed 's/.*load average/load average/')"
 
 # One line a latency: jumps and silent windows summed over the runs, and
@@ -307,3 +327,5 @@ for ms in $latencies; do
     $1 == ms { j[$2] += $3; s[$2] += $4 }
     END { printf "%4d ms  %11d %7d   %13d %7d   %s\n", ms, j["ours"], s["ours"], j["paplay"], s["paplay"], lat }' "$work/runs"
 done
+awk -v chunk="$mixer_chunk" '{ printf "SDL_mixer, chunk %d: effect heard after %s / %s ms (%s of %s found)\n", chunk, $6, $8, $4, $2 }' \
+  <<<"$(tail -n 1 "$work/press-summary-mixer")"
