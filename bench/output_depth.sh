@@ -23,6 +23,10 @@
 #       `pw-play --latency=FRAMES` at the same quantum, both cores loaded,
 #       and prints each one's lag jumps and silent windows.
 #       VELMO_DEPTH_SECONDS sets the music's length (20 s).
+#   bench/output_depth.sh BUILD_DIR PRESSES LATENCIES presses
+#       press latency only, on the PulseAudio server: PRESSES presses at each
+#       latency through velmo-sample (SDL's pulseaudio driver) and through
+#       SDL_mixer, first quiet and then with both cores kept busy.
 #
 # The effect latency: velmo-sample runs a script read from a pipe, and the
 # script presses SFX 1 twenty times, 0.5 to 0.8 s apart, each press's time
@@ -50,7 +54,10 @@ sample="$build/app/velmo-sample" make_samples="$build/tools/velmo-make-samples"
 lag_tool="$build/tools/velmo-recording-lag"
 presses=20
 server="${4:-pulseaudio}"
-if [ "$server" = pipewire ]; then presses="${2:-30}"; latencies="${3:-default}"; fi
+case "$server" in
+  pipewire) presses="${2:-30}" latencies="${3:-default}" ;;
+  presses) presses="${2:-30}" latencies="${3:-20 40}" ;;
+esac
 for tool in "$sample" "$make_samples" "$lag_tool"; do
   [ -x "$tool" ] || { echo "output_depth: $tool is not built" >&2; exit 1; }
 done
@@ -258,10 +265,14 @@ measure_pipewire() {
 
 # The PipeWire server: with VELMO_DEPTH_RUNS set, that many runs of music
 # through the native output beside pw-play at the same quantum, both cores
-# loaded; then press latency through each path, quiet, then loaded.
-if [ "$server" = pipewire ]; then
+# loaded; then press latency through each path, quiet, then loaded.  The
+# PulseAudio server's press latency alone ("presses") is measured the same
+# way, through its one path and SDL_mixer.
+if [ "$server" != pulseaudio ]; then
   : >"$work/runs"
-  if [ -n "${VELMO_DEPTH_RUNS:-}" ]; then
+  paths="native pulseaudio pipewire sdl_mixer"
+  [ "$server" = pipewire ] || paths="pulseaudio sdl_mixer"
+  if [ "$server" = pipewire ] && [ -n "${VELMO_DEPTH_RUNS:-}" ]; then
     start_load
     echo "output_depth: pipewire, continuity, $VELMO_DEPTH_RUNS runs of $seconds s, both cores loaded; load: $(uptime | sed 's/.*load average/load average/')"
     for ms in $latencies; do
@@ -280,9 +291,9 @@ if [ "$server" = pipewire ]; then
   fi
   for state in quiet loaded; do
     [ "$state" = quiet ] || start_load
-    echo "output_depth: pipewire, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
+    echo "output_depth: $server, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
     for ms in $latencies; do
-      for path in native pulseaudio pipewire sdl_mixer; do
+      for path in $paths; do
         press_latency "$ms" "$path" >"$work/press-summary"
         echo "  $state  latency $ms  $(printf '%-10s' "$path")  $(tail -n 1 "$work/press-summary")"
         sed 's/^/      /' "$work/stderr-presses-$ms-$path"

@@ -150,7 +150,7 @@ TEST_F(SdlOutputTest, AChosenLatencySetsTheServerQueueAndAPeriodThatFitsItSevera
     EXPECT_EQ(period & (period - 1), 0u) << ms;  // a power of two
     EXPECT_LE(2 * period * 1000, 48000u * ms) << ms;
   }
-  EXPECT_EQ(SdlOutput::kPeriod, 512u);
+  EXPECT_EQ(SdlOutput::kPeriod, 256u);
 
   // A latency asked for overrides PULSE_LATENCY_MSEC; the default keeps the
   // user's.

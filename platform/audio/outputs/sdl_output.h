@@ -59,7 +59,7 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // So the watcher also counts the audio callback's runs, and takes an open
 // device whose callback ran and then has not run for kStallLimit as lost,
 // the same way (OutputStalled).  Half a second is far beyond any late
-// wake-up of a running stream (the callback runs every period: 10.7 ms at
+// wake-up of a running stream (the callback runs every period: 5.3 ms at
 // the default latency, under 180 ms at the longest latency allowed) and leaves
 // room, within a second of a server's return, for the reopening attempts.
 //
@@ -77,9 +77,9 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // error.
 class SdlOutput final : public AudioOutput {
  public:
-  static constexpr std::uint32_t kDefaultLatencyMs = 40;
+  static constexpr std::uint32_t kDefaultLatencyMs = 20;
 
-  // The period at 48000 Hz and the default latency (512 frames, 10.7 ms).
+  // The period at 48000 Hz and the default latency (256 frames, 5.3 ms).
   static constexpr std::uint32_t kPeriod = SdlPeriodFor(48000, kDefaultLatencyMs);
   static constexpr std::chrono::milliseconds kStallLimit{500};
 
