@@ -225,9 +225,10 @@ Lag LocalLag(const Signal& recording, std::int64_t at, int n, const Music& music
 // share their chords and drums look alike there, and even at the full rate
 // the better correlation over the whole window may belong to the wrong one,
 // so each candidate is judged by how many of the window's short windows it
-// lines up (`window` samples each), its correlation breaking ties.
-Lag AcquireLag(const Signal& recording, std::int64_t at, int n, int window, const Music& music, std::int64_t low,
-               std::int64_t high) {
+// lines up (`window` samples each), its correlation breaking ties.  The
+// candidates come back best first.
+std::vector<Lag> AcquireLags(const Signal& recording, std::int64_t at, int n, int window, const Music& music,
+                             std::int64_t low, std::int64_t high) {
   constexpr int kFactor = 8;
   constexpr std::size_t kCandidates = 16;
   const Signal coarseWindow = Decimate(&recording[static_cast<std::size_t>(at)], n, kFactor);
@@ -239,8 +240,11 @@ Lag AcquireLag(const Signal& recording, std::int64_t at, int n, int window, cons
   const std::vector<double> coarse = Correlations(coarseWindow, Decimate(stretch.data(), span, kFactor));
   Signal ref(static_cast<std::size_t>(n));
   const float* x = &recording[static_cast<std::size_t>(at)];
-  Lag best;
-  int bestLinedUp = -1;
+  struct Judged {
+    Lag lag;
+    int linedUp;
+  };
+  std::vector<Judged> judged;
   for (std::int64_t offset : TopOffsets(coarse, kCandidates, 10)) {
     const std::int64_t centre = high - offset * kFactor;
     Lag candidate;
@@ -252,12 +256,20 @@ Lag AcquireLag(const Signal& recording, std::int64_t at, int n, int window, cons
     int linedUp = 0;
     for (std::int64_t w = at; w + window <= at + n; w += window)
       if (LocalLag(recording, w, window, music, candidate.lag).correlation >= kMatchCorrelation) ++linedUp;
-    if (linedUp > bestLinedUp || (linedUp == bestLinedUp && candidate.correlation > best.correlation)) {
-      best = candidate;
-      bestLinedUp = linedUp;
-    }
+    judged.push_back({candidate, linedUp});
   }
-  return best;
+  std::stable_sort(judged.begin(), judged.end(), [](const Judged& a, const Judged& b) {
+    return a.linedUp != b.linedUp ? a.linedUp > b.linedUp : a.lag.correlation > b.lag.correlation;
+  });
+  std::vector<Lag> lags;
+  for (const Judged& j : judged) lags.push_back(j.lag);
+  return lags;
+}
+
+Lag AcquireLag(const Signal& recording, std::int64_t at, int n, int window, const Music& music, std::int64_t low,
+               std::int64_t high) {
+  const std::vector<Lag> lags = AcquireLags(recording, at, n, window, music, low, high);
+  return lags.empty() ? Lag{} : lags.front();
 }
 
 // The lag in [low, high] at which the window [at, at + n) best matches the
@@ -305,30 +317,15 @@ Signal Differences(const Signal& x) {
   return d;
 }
 
-// Levels and the lag in force are judged on `recording` and `music`; new
-// lags are searched for on their differences.
-Track TrackMusic(const Signal& recording, const Music& music, int window, double seconds, int maxJump) {
-  const Signal changes = Differences(recording);
-  const Music musicChanges(Differences(music.Samples()), music.Loops());
-  Track t;
-  t.window = window;
-  const std::int64_t n = static_cast<std::int64_t>(recording.size());
-  for (std::int64_t i = 0; i + window <= n; i += window / 4) {
-    if (Rms(&recording[static_cast<std::size_t>(i)], window) > 3 * kSilentRms) {
-      t.musicStart = i;
-      break;
-    }
-  }
-  if (t.musicStart < 0) return t;
-
-  // The first lag: anywhere in the music, from a second and a half of sound.
+// Follows the music through the recording, window by window from its first
+// sound (`start.musicStart`) on, beginning at the lag `first`.
+Track Follow(const Track& start, const Signal& recording, const Signal& changes, const Music& music,
+             const Music& musicChanges, std::int64_t first, double seconds, int maxJump) {
+  Track t = start;
+  const int window = t.window;
   const int acquire = 3 * kRate / 2;
-  const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - acquire));
-  if (acquireAt + acquire > n) return t;
-  const std::int64_t wholeLow = acquireAt - music.Length() + 1;
-  const Lag found = AcquireLag(recording, acquireAt, acquire, window, music,
-                              music.Loops() ? acquireAt - music.Length() : wholeLow, acquireAt);
-  std::int64_t lag = found.lag;
+  const std::int64_t n = static_cast<std::int64_t>(recording.size());
+  std::int64_t lag = first;
   t.musicZero = lag;
 
   std::int64_t end = n;
@@ -394,6 +391,50 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
   }
   if (gainDen > 0.0) t.musicGain = gainNum / gainDen;
   return t;
+}
+
+// Levels and the lag in force are judged on `recording` and `music`; new
+// lags are searched for on their differences.
+Track TrackMusic(const Signal& recording, const Music& music, int window, double seconds, int maxJump) {
+  const Signal changes = Differences(recording);
+  const Music musicChanges(Differences(music.Samples()), music.Loops());
+  Track t;
+  t.window = window;
+  const std::int64_t n = static_cast<std::int64_t>(recording.size());
+  for (std::int64_t i = 0; i + window <= n; i += window / 4) {
+    if (Rms(&recording[static_cast<std::size_t>(i)], window) > 3 * kSilentRms) {
+      t.musicStart = i;
+      break;
+    }
+  }
+  if (t.musicStart < 0) return t;
+
+  // The first lag: anywhere in the music, from a second and a half of sound.
+  // A loop may bring whole bars back note for note (the demo music's first
+  // two seconds return eight seconds in, only the drums' noise differs), and
+  // when the output jumped within that second and a half, the wrong
+  // repetition can line up as many short windows as the right one.  So the
+  // leading candidates are each followed through the whole recording, and
+  // the one that lines up the most windows is kept.
+  const int acquire = 3 * kRate / 2;
+  const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - acquire));
+  if (acquireAt + acquire > n) return t;
+  const std::int64_t wholeLow = acquireAt - music.Length() + 1;
+  const std::vector<Lag> candidates = AcquireLags(recording, acquireAt, acquire, window, music,
+                                                  music.Loops() ? acquireAt - music.Length() : wholeLow, acquireAt);
+  constexpr std::size_t kFollowed = 3;
+  std::vector<std::int64_t> followed;
+  Track best = t;
+  for (const Lag& candidate : candidates) {
+    if (followed.size() == kFollowed) break;
+    bool seen = false;
+    for (std::int64_t lag : followed) seen = seen || std::llabs(lag - candidate.lag) < window;
+    if (seen) continue;
+    Track track = Follow(t, recording, changes, music, musicChanges, candidate.lag, seconds, maxJump);
+    if (followed.empty() || track.matched > best.matched) best = std::move(track);
+    followed.push_back(candidate.lag);
+  }
+  return best;
 }
 
 // The first recording index, from the music's first sound on, at which the
