@@ -360,10 +360,13 @@ Track Follow(const Track& start, const Signal& recording, const Signal& changes,
     Lag best = LocalLag(recording, at, window, music, lag);
     if (best.correlation < kMatchCorrelation) {
       // After a long run of misses the music may have moved further than a
-      // jump: search a second each way with a longer window.
+      // jump: search three seconds each way with a longer window.  A device
+      // that keeps its time through a stalled output comes back that far
+      // ahead (1.1 s after one stall on a busy machine); the demo music's
+      // repetitions lie further apart.
       const bool reacquire = missesInARow >= 10 && at + acquire <= n;
       if (reacquire) missesInARow = 0;  // and again only after as many more misses
-      best = reacquire ? AcquireLag(recording, at, acquire, window, music, lag - kRate, lag + kRate)
+      best = reacquire ? AcquireLag(recording, at, acquire, window, music, lag - 3 * kRate, lag + 3 * kRate)
                        : SearchLag(changes, at, window, musicChanges, lag - maxJump, lag + maxJump);
       // A loud effect over the music can line up with it by chance at some
       // other lag for one window; a real jump holds in the next one too.

@@ -44,6 +44,7 @@ pipewire_pid=""
 session_manager_pid=""
 pulse_server_pid=""
 dbus_pid=""
+session_bus=""
 pipewire_work=""
 
 sound_server_setup() {
@@ -97,14 +98,21 @@ start_private_bus() {
   local lines
   lines="$(timeout 10 dbus-daemon --session --fork --print-address=1 --print-pid=1 \
     --address="unix:path=$XDG_RUNTIME_DIR/bus")" || { echo "FAIL: dbus-daemon did not start" >&2; return 1; }
-  DBUS_SESSION_BUS_ADDRESS="$(sed -n 1p <<<"$lines")"
+  session_bus="$(sed -n 1p <<<"$lines")"
   dbus_pid="$(sed -n 2p <<<"$lines")"
-  export DBUS_SESSION_BUS_ADDRESS
-  echo "pipewire_server: wireplumber needs a D-Bus session; started a private one ($DBUS_SESSION_BUS_ADDRESS)" >>"$sound_server_log"
+  echo "pipewire_server: wireplumber needs a D-Bus session; started a private one ($session_bus)" >>"$sound_server_log"
 }
 
+# Only the session manager is given the private bus.  pipewire itself,
+# started again after a kill with a bus in its environment, once hung its
+# main loop for over twenty seconds (the bus call's own timeout) when the
+# machine was busy, and the session manager could then place nothing.
 start_session_manager() {
-  wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
+  if [ -n "$session_bus" ]; then
+    DBUS_SESSION_BUS_ADDRESS="$session_bus" wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
+  else
+    wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
+  fi
   session_manager_pid=$!
   wait_until 10 session_manager_settled
 }
@@ -173,10 +181,11 @@ sound_server_stop() {
 # The bus was started with --fork, so it is no child of this shell: it is
 # stopped by its process id, and waited for by polling.
 stop_private_bus() {
-  alive "$dbus_pid" || { dbus_pid=""; return 0; }
+  alive "$dbus_pid" || { dbus_pid="" session_bus=""; return 0; }
   kill -TERM "$dbus_pid" 2>/dev/null || true
   wait_until 3 dead "$dbus_pid" || kill -KILL "$dbus_pid" 2>/dev/null || true
   dbus_pid=""
+  session_bus=""
 }
 
 # PipeWire's null sink runs on the graph's clock and records at once; it
