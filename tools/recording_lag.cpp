@@ -416,28 +416,41 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
   // A loop may bring whole bars back note for note (the demo music's first
   // two seconds return eight seconds in, only the drums' noise differs), and
   // when the output jumped within that second and a half, the wrong
-  // repetition can line up as many short windows as the right one.  So the
-  // leading candidates are each followed through the whole recording, and
-  // the one that lines up the most windows is kept.
+  // repetition can line up as many short windows as the right one.  So when
+  // the first candidate leaves many of the first five seconds' windows
+  // unmatched (enough for the repetitions to part), the next ones are
+  // followed that far too, and the one that lines up the most is kept.  A
+  // recording that loses the music later on, through an outage, says
+  // nothing about its start, so only those seconds are judged.
   const int acquire = 3 * kRate / 2;
   const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - acquire));
   if (acquireAt + acquire > n) return t;
   const std::int64_t wholeLow = acquireAt - music.Length() + 1;
   const std::vector<Lag> candidates = AcquireLags(recording, acquireAt, acquire, window, music,
                                                   music.Loops() ? acquireAt - music.Length() : wholeLow, acquireAt);
-  constexpr std::size_t kFollowed = 3;
-  std::vector<std::int64_t> followed;
-  Track best = t;
-  for (const Lag& candidate : candidates) {
-    if (followed.size() == kFollowed) break;
-    bool seen = false;
-    for (std::int64_t lag : followed) seen = seen || std::llabs(lag - candidate.lag) < window;
-    if (seen) continue;
-    Track track = Follow(t, recording, changes, music, musicChanges, candidate.lag, seconds, maxJump);
-    if (followed.empty() || track.matched > best.matched) best = std::move(track);
-    followed.push_back(candidate.lag);
+  if (candidates.empty()) return t;
+  constexpr std::size_t kJudged = 3;
+  constexpr double kJudgedSeconds = 5.0, kWellMatched = 0.9;
+  const double judged = seconds > 0 ? std::min(seconds, kJudgedSeconds) : kJudgedSeconds;
+  std::int64_t chosen = candidates.front().lag;
+  const Track first = Follow(t, recording, changes, music, musicChanges, chosen, judged, maxJump);
+  if (first.matched < kWellMatched * first.windows) {
+    std::vector<std::int64_t> tried{chosen};
+    int mostMatched = first.matched;
+    for (const Lag& candidate : candidates) {
+      if (tried.size() == kJudged) break;
+      bool seen = false;
+      for (std::int64_t lag : tried) seen = seen || std::llabs(lag - candidate.lag) < window;
+      if (seen) continue;
+      tried.push_back(candidate.lag);
+      const Track other = Follow(t, recording, changes, music, musicChanges, candidate.lag, judged, maxJump);
+      if (other.matched > mostMatched) {
+        mostMatched = other.matched;
+        chosen = candidate.lag;
+      }
+    }
   }
-  return best;
+  return Follow(t, recording, changes, music, musicChanges, chosen, seconds, maxJump);
 }
 
 // The first recording index, from the music's first sound on, at which the
