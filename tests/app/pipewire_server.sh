@@ -49,7 +49,7 @@ pipewire_work=""
 
 sound_server_setup() {
   local work=$1
-  for tool in pipewire wireplumber pipewire-pulse pw-cli pactl parec dbus-daemon; do
+  for tool in pipewire wireplumber pipewire-pulse pw-cli pw-metadata pactl parec dbus-daemon; do
     command -v "$tool" >/dev/null || {
       echo "FAIL: $tool is not installed (scripts/install-deps installs pipewire, pipewire-bin, pipewire-pulse, wireplumber, dbus and pulseaudio-utils)" >&2
       return 1
@@ -89,9 +89,11 @@ EOF
 pipewire_answers() { [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && timeout 2 pw-cli info 0 >/dev/null 2>&1; }
 wanted_default=""
 default_is_wanted() { [ "$(default_sink)" = "$wanted_default" ]; }
-# The session manager runs once it reports a default sink of its choosing;
-# until then pipewire-pulse names none ("@DEFAULT_SINK@").
-default_is_chosen() { local sink; sink="$(default_sink)"; [ -n "$sink" ] && [ "${sink#@}" = "$sink" ]; }
+# The session manager runs once it has chosen a default sink, which it
+# writes in the "default" metadata as {"name":"SINK"}.
+default_is_chosen() {
+  timeout 3 pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -q "value:'{\"name\":\"[^\"]"
+}
 session_manager_settled() { dead "$session_manager_pid" || default_is_chosen; }
 
 start_private_bus() {
@@ -103,10 +105,9 @@ start_private_bus() {
   echo "pipewire_server: wireplumber needs a D-Bus session; started a private one ($session_bus)" >>"$sound_server_log"
 }
 
-# Only the session manager is given the private bus.  pipewire itself,
-# started again after a kill with a bus in its environment, once hung its
-# main loop for over twenty seconds (the bus call's own timeout) when the
-# machine was busy, and the session manager could then place nothing.
+# Only the session manager is given the private bus, so that pipewire and
+# pipewire-pulse run alike at every start (a restart would otherwise find
+# the bus the first start made).
 start_session_manager() {
   if [ -n "$session_bus" ]; then
     DBUS_SESSION_BUS_ADDRESS="$session_bus" wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
@@ -127,17 +128,21 @@ sound_server_start() {
     cat "$sound_server_log" >&2
     return 1
   fi
+  # pipewire-pulse comes last.  A program playing through it the moment it
+  # answers, before the session manager had taken up the sinks, once held
+  # the session manager for 20 s on a busy machine ("2 pending linkable(s)
+  # not activated in 20sec"), with no default sink all that time.
+  start_session_manager
+  if dead "$session_manager_pid" && [ -z "$dbus_pid" ] && grep -q -i "bus" "$pipewire_work/wireplumber.log"; then
+    start_private_bus || return 1
+    start_session_manager
+  fi
   pipewire-pulse >>"$pipewire_work/pipewire-pulse.log" 2>&1 &
   pulse_server_pid=$!
   if ! wait_until 10 server_answers; then
     echo "FAIL: pipewire-pulse did not answer within 10 s; its log:" >&2
     cat "$pipewire_work/pipewire-pulse.log" >&2
     return 1
-  fi
-  start_session_manager
-  if dead "$session_manager_pid" && [ -z "$dbus_pid" ] && grep -q -i "bus" "$pipewire_work/wireplumber.log"; then
-    start_private_bus || return 1
-    start_session_manager
   fi
   # The default lives in the session manager's metadata, so it can be set
   # only once the session manager runs.
