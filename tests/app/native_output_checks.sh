@@ -33,7 +33,7 @@ native_stream_check() {
 }
 
 run_native_restarts() {
-  min_matched_percent=80 min_effect_correlation=0.8
+  min_matched_percent=80
   local run_work="$work/$driver" restarts=5 cycle=5
   mkdir "$run_work"
   sound_server_setup "$run_work" || exit 1
