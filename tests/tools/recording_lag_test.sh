@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # velmo-recording-lag on a recording made up here, where the answer is
 # known: 0.18 s of silence, then the demo music from its start with two
-# samples runs lost (1.3 ms at 0.06 s, 10.7 ms at 0.82 s, what a stream
+# runs of samples lost (1.3 ms at 0.06 s, 10.7 ms at 0.82 s, what a stream
 # starting on a busy machine does), looped on past its end.
 # The music's first two seconds come back note for note eight seconds in,
 # and with the losses inside the second and a half the tool first listens
@@ -30,7 +30,8 @@ frames() {
   frames 0 $((8 * 48000))           # and round again
 } >"$work/recording.raw"
 
-report="$("$lag_tool" --channel right --music "$work/music.raw" --loop --seconds 15 "$work/recording.raw" | head -n 1)"
+report="$("$lag_tool" --channel right --music "$work/music.raw" --loop --seconds 15 "$work/recording.raw")"
+report="$(sed -n 1p <<<"$report")"
 echo "$report"
 start="$(sed -n 's/.*its start at \([-0-9.]*\) s.*/\1/p' <<<"$report")"
 matched="$(sed -n 's/.*(\([0-9.]*\) % matched).*/\1/p' <<<"$report")"
