@@ -53,6 +53,7 @@ constexpr int kRate = 48000;
 constexpr double kSilentRms = 1e-3;       // -60 dBFS: nothing is playing
 constexpr double kMatchCorrelation = 0.9;
 constexpr int kJumpTolerance = kRate / 2000;  // 0.5 ms: resampling wobble, not lost samples
+constexpr int kAcquire = 3 * kRate / 2;       // the sound a lag is found anew from: 1.5 s
 
 using Signal = std::vector<float>;
 
@@ -323,7 +324,6 @@ Track Follow(const Track& start, const Signal& recording, const Signal& changes,
              const Music& musicChanges, std::int64_t first, double seconds, int maxJump) {
   Track t = start;
   const int window = t.window;
-  const int acquire = 3 * kRate / 2;
   const std::int64_t n = static_cast<std::int64_t>(recording.size());
   std::int64_t lag = first;
   t.musicZero = lag;
@@ -364,9 +364,9 @@ Track Follow(const Track& start, const Signal& recording, const Signal& changes,
       // that keeps its time through a stalled output comes back that far
       // ahead (1.1 s after one stall on a busy machine); the demo music's
       // repetitions lie further apart.
-      const bool reacquire = missesInARow >= 10 && at + acquire <= n;
+      const bool reacquire = missesInARow >= 10 && at + kAcquire <= n;
       if (reacquire) missesInARow = 0;  // and again only after as many more misses
-      best = reacquire ? AcquireLag(recording, at, acquire, window, music, lag - 3 * kRate, lag + 3 * kRate)
+      best = reacquire ? AcquireLag(recording, at, kAcquire, window, music, lag - 3 * kRate, lag + 3 * kRate)
                        : SearchLag(changes, at, window, musicChanges, lag - maxJump, lag + maxJump);
       // A loud effect over the music can line up with it by chance at some
       // other lag for one window; a real jump holds in the next one too.
@@ -422,11 +422,10 @@ Track TrackMusic(const Signal& recording, const Music& music, int window, double
   // followed that far too, and the one that lines up the most is kept.  A
   // recording that loses the music later on, through an outage, says
   // nothing about its start, so only those seconds are judged.
-  const int acquire = 3 * kRate / 2;
-  const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - acquire));
-  if (acquireAt + acquire > n) return t;
+  const std::int64_t acquireAt = std::min(t.musicStart + window, std::max<std::int64_t>(0, n - kAcquire));
+  if (acquireAt + kAcquire > n) return t;
   const std::int64_t wholeLow = acquireAt - music.Length() + 1;
-  const std::vector<Lag> candidates = AcquireLags(recording, acquireAt, acquire, window, music,
+  const std::vector<Lag> candidates = AcquireLags(recording, acquireAt, kAcquire, window, music,
                                                   music.Loops() ? acquireAt - music.Length() : wholeLow, acquireAt);
   if (candidates.empty()) return t;
   constexpr std::size_t kJudged = 3;
