@@ -8,7 +8,9 @@
 #                          and started again 5 times in a row while the
 #                          music plays; each time the music must be back
 #                          within a second and the effect pressed after the
-#                          restart heard where it was started
+#                          restart heard where it was started; then the
+#                          server is stopped for 10 s, and the same once it
+#                          goes on
 # run_native_quantum       driver "native-quantum": the graph's quantum is
 #                          forced to 1024 frames, then 256, then given back,
 #                          while the music plays; the recording may have no
@@ -34,13 +36,18 @@ native_stream_check() {
 
 run_native_restarts() {
   min_matched_percent=80
-  local run_work="$work/$driver" restarts=5 cycle=5
+  local run_work="$work/$driver" restarts=5 cycle=5 long_pause=10
   mkdir "$run_work"
   sound_server_setup "$run_work" || exit 1
   sound_server_start || exit 1
 
   # The server is killed half a second into each 5 s cycle and an effect is
-  # pressed 4 s into it: SFX 1, 2, 3, 1, 2.
+  # pressed 4 s into it: SFX 1, 2, 3, 1, 2.  Then, a second after the last
+  # cycle's effect, the server is stopped for long_pause seconds.  Its null
+  # sink, when it goes on, races through the cycles it missed (tens of
+  # milliseconds for ten seconds of them): an output that mixed them would
+  # play the music that far ahead of the time the device kept meanwhile.
+  # SFX3 is pressed 2.5 s after the server goes on.
   local names=(sfx1 sfx2 sfx3 sfx1 sfx2) buttons=("SFX 1 (SFX1.WAV)" "SFX2 (SFX2.WAV)" "SFX3 (SFX3.WAV)")
   {
     echo "press Play BGM (BGM1.WAV)"
@@ -50,6 +57,11 @@ run_native_restarts() {
       echo "press ${buttons[$((k % 3))]}"
       echo "wait $((cycle * 1000))"
     done
+    # The cycles end 4 + restarts * cycle seconds in, 3 s before the server
+    # goes on again.
+    echo "wait $(((long_pause - 3) * 1000 + 2500))"
+    echo "press SFX3 (SFX3.WAV)"
+    echo "wait 2500"
     echo "close"
   } >"$run_work/script.txt"
 
@@ -72,8 +84,13 @@ run_native_restarts() {
     anchor[k]=$(now_us)
     anchor_bytes[k]=$(stat -c %s "$run_work/after-$k.raw")
   done
-  # The last effect plays out before the recording stops.
-  program_runs_until $((restarts * cycle + 1)) "$started" || true
+  local pause_at=$((restarts * cycle + 1)) resumed pause_anchor pause_anchor_bytes
+  program_runs_until "$pause_at" "$started" || fail "the program ended before the server was stopped: $(cat "$run_work/stderr")"
+  sound_server_pause "$long_pause"
+  resumed=$(now_us)
+  record_start "$run_work/after-pause.raw" "$SOUND_SINK" || exit 1
+  pause_anchor=$(now_us)
+  pause_anchor_bytes=$(stat -c %s "$run_work/after-pause.raw")
   program_ends_cleanly problem
 
   # Each effect was started 4 + 5k s into the music, which runs on through
@@ -82,6 +99,8 @@ run_native_restarts() {
     comes_back "after restart $((k + 1))" "$run_work/after-$k.raw" "${ready[k]}" "${anchor[k]}" "${anchor_bytes[k]}" \
       --effect "${names[k]}=$work/${names[k]}.raw@$((4 + cycle * k))"
   done
+  comes_back "after a ${long_pause} s stop" "$run_work/after-pause.raw" "$resumed" "$pause_anchor" "$pause_anchor_bytes" \
+    --effect "sfx3=$work/sfx3.raw@$(awk -v t="$pause_at" -v p="$long_pause" 'BEGIN { print t + p + 2.5 }')"
 }
 
 # Plays with PLAYER (ours or pw-play) for 16 s, forcing the quantum 4, 8 and

@@ -8,6 +8,7 @@
 #include <spa/pod/builder.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +119,12 @@ const PipeWireApi* StartPipeWire() {
   return api;
 }
 
+std::uint64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
 constexpr std::uint64_t kTickNs = 20'000'000;  // the loop's timer: every 20 ms
 constexpr int kTicksPerReconnect = 12;          // a new connection about every 250 ms
 constexpr int kTicksToStall = static_cast<int>(PipeWireOutput::kStallLimitMs * 1'000'000 / kTickNs);
@@ -168,8 +175,12 @@ struct PipeWireOutput::Connection {
   // follows that call.
   std::atomic<bool> active{true};
   std::atomic<bool> rendering{false};
-  // Runs of the process callback; only the count matters, relaxed.
-  std::atomic<std::uint64_t> cycles{0};
+  // Frames the server has asked process for, and the size of its last
+  // cycle: read by the loop's timer to see whether, and how fast, the
+  // server calls.  Each is a figure on its own, read without ordering
+  // against anything else, so relaxed.
+  std::atomic<std::uint64_t> framesAsked{0};
+  std::atomic<std::uint32_t> lastCycleFrames{0};
 
   // The loop thread's own state.
   bool broken = false;  // a callback saw the server or the stream fail
@@ -183,7 +194,8 @@ struct PipeWireOutput::Connection {
   bool targetBack = false;
   bool lost = false;    // OnOutputLost reported, OnOutputRestored not yet
   int ticksUntilReconnect = 0;
-  std::uint64_t seenCycles = 0;
+  std::uint64_t seenFrames = 0;    // framesAsked at the last tick
+  std::uint64_t lastTickNs = 0;    // CLOCK_MONOTONIC at the last tick
   int ticksWithoutCycle = 0;
   bool cycledSinceConnect = false;
 
@@ -202,6 +214,7 @@ struct PipeWireOutput::Connection {
   void StopMixing();
   void MakeUpSilentTime();
   void Tick();
+  bool AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const;
 };
 
 void PipeWireOutput::Connection::OnProcess(void* data) {
@@ -232,7 +245,8 @@ void PipeWireOutput::Connection::OnProcess(void* data) {
     std::fill(out, out + 2 * frames, 0.0f);
   }
   self->rendering.store(false, std::memory_order_release);
-  self->cycles.fetch_add(1, std::memory_order_relaxed);
+  self->lastCycleFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+  self->framesAsked.fetch_add(frames, std::memory_order_relaxed);
 
   plane.chunk->offset = 0;
   plane.chunk->stride = kStride;
@@ -362,7 +376,8 @@ bool PipeWireOutput::Connection::Connect() {
   const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
   broken = false;
   cycledSinceConnect = false;
-  seenCycles = cycles.load(std::memory_order_relaxed);
+  seenFrames = framesAsked.load(std::memory_order_relaxed);
+  lastTickNs = MonotonicNs();
   ticksWithoutCycle = 0;
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
@@ -420,6 +435,19 @@ void PipeWireOutput::Connection::MakeUpSilentTime() {
     source->Render(scratch.data(), std::min<std::size_t>(quantum, frames - done));
 }
 
+// A driver that was held up (a stopped server) may catch up on the cycles
+// it missed in one burst, as fast as the graph runs: PipeWire's null sink
+// does, its timer being set from the time it last fired.  The device kept
+// that time while the output was away, so mixing it again would put the
+// music ahead of the clock by the length of the stop.  The stream's cycles
+// are therefore mixed again only once a tick saw no more of them than real
+// time allows: the tick's span with a quarter to spare, plus two cycles for
+// those that fall either side of a tick.
+bool PipeWireOutput::Connection::AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const {
+  const std::uint64_t realFrames = elapsedNs * rate / 1'000'000'000;
+  return frames <= realFrames + realFrames / 4 + 2 * std::uint64_t{lastCycleFrames.load(std::memory_order_relaxed)};
+}
+
 void PipeWireOutput::Connection::Tick() {
   if (targetBack) {
     targetBack = false;
@@ -444,13 +472,16 @@ void PipeWireOutput::Connection::Tick() {
     }
     return;
   }
-  const std::uint64_t count = cycles.load(std::memory_order_relaxed);
-  const bool cycled = count != seenCycles;
-  seenCycles = count;
-  if (cycled) {
+  const std::uint64_t asked = framesAsked.load(std::memory_order_relaxed);
+  const std::uint64_t now = MonotonicNs();
+  const std::uint64_t frames = asked - seenFrames;
+  const std::uint64_t elapsedNs = now - lastTickNs;
+  seenFrames = asked;
+  lastTickNs = now;
+  if (frames != 0) {
     cycledSinceConnect = true;
     ticksWithoutCycle = 0;
-    if (lost) {
+    if (lost && AtRealTimePace(frames, elapsedNs)) {
       // The stream is linked and the server calls it: the device hears of
       // it before the first mix.
       lost = false;

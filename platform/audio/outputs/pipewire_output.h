@@ -56,7 +56,9 @@ constexpr std::uint32_t PipeWireQuantumFor(std::uint32_t rate, std::uint32_t lat
 // A server that stops calling back while connected (stopped, or hung) is
 // taken for lost the same way once the callback, having run, has not run
 // for kStallLimit; the stream is kept, and the output is restored once its
-// callback runs again.
+// callback runs again at the pace of real time (a driver that was held up
+// may first race through the cycles it missed, whose time the device has
+// already kept).
 class PipeWireOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kDefaultLatencyMs = 5;  // 256 frames at 48000 Hz
