@@ -77,7 +77,7 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // error.
 class SdlOutput final : public AudioOutput {
  public:
-  static constexpr std::uint32_t kDefaultLatencyMs = 20;
+  static constexpr std::uint32_t kDefaultLatencyMs = 16;
 
   // The period at 48000 Hz and the default latency (256 frames, 5.3 ms).
   static constexpr std::uint32_t kPeriod = SdlPeriodFor(48000, kDefaultLatencyMs);
