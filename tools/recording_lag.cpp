@@ -20,8 +20,15 @@
 // a run of windows that match nowhere near.
 //
 // An effect is looked for after the music has been taken out of the
-// recording: in the residual, by normalised correlation with the effect's
-// file, within half a second of where it was started.  SECONDS places it in
+// recording: in the residual, within half a second of where it was started,
+// by its onset: the normalised correlation of a tenth of a second of silence
+// followed by the effect's first quarter second.  Its onset is what places
+// an effect.  The rest of it can neither place it nor say it is there: a
+// chime's partials (a fifth apart) come back in phase every 1.5 ms and its
+// decay looks alike at any point, so the whole of one, with a hiccup of the
+// chain inside it (a cycle lost, another repeated), was once matched best
+// 0.44 s late, where its tail lines up with its start.  The silence before
+// the onset is what rules such places out.  SECONDS places it in
 // the music's time: that long after the music's first sample played (as
 // the first lag found places it), in the music's first pass.  The device
 // mixes the two, so losses in the output move both alike.  With --loop-time,
@@ -580,7 +587,9 @@ int main(int argc, char** argv) {
     // machine, can make that first lag land anywhere in the music.
     std::int64_t expected = t.musicStart + static_cast<std::int64_t>(e.afterMusicStart * kRate);
     if (loopTime) expected = WherePassReaches(t, music.Length(), std::llround(e.afterMusicStart * kRate));
-    const std::int64_t from = std::max<std::int64_t>(t.musicStart, expected - kRate / 2);
+    constexpr int kLead = kRate / 10;
+    constexpr int kOnset = kRate / 4;
+    const std::int64_t from = std::max<std::int64_t>(t.musicStart, expected - kRate / 2 - kLead);
     const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(recording.size()),
                                                    expected + kRate / 2 + static_cast<std::int64_t>(effect.size()));
     const int length = static_cast<int>(effect.size());
@@ -598,17 +607,20 @@ int main(int argc, char** argv) {
       residual[static_cast<std::size_t>(i - from)] =
           recording[static_cast<std::size_t>(i)] - static_cast<float>(t.musicGain) * sample;
     }
+    Signal onset(static_cast<std::size_t>(kLead), 0.0f);
+    onset.insert(onset.end(), effect.begin(), effect.begin() + std::min(length, kOnset));
+    const int onsetLength = static_cast<int>(onset.size());
     constexpr int kFactor = 4;
-    const Best coarse = BestOffset(Decimate(effect.data(), length, kFactor),
+    const Best coarse = BestOffset(Decimate(onset.data(), onsetLength, kFactor),
                                    Decimate(residual.data(), static_cast<std::int64_t>(residual.size()), kFactor));
     Best best;
     for (std::int64_t k = std::max<std::int64_t>(0, (coarse.offset - 2) * kFactor);
-         k <= (coarse.offset + 2) * kFactor && k + length <= static_cast<std::int64_t>(residual.size()); ++k) {
-      const double c = Correlation(&residual[static_cast<std::size_t>(k)], effect.data(), length);
+         k <= (coarse.offset + 2) * kFactor && k + onsetLength <= static_cast<std::int64_t>(residual.size()); ++k) {
+      const double c = Correlation(&residual[static_cast<std::size_t>(k)], onset.data(), onsetLength);
       if (c > best.correlation) best = {k, c};
     }
     std::printf("effect %s: expected at %.3f s, found at %.3f s, correlation %.3f\n", e.name.c_str(),
-                static_cast<double>(expected) / kRate, static_cast<double>(from + best.offset) / kRate,
+                static_cast<double>(expected) / kRate, static_cast<double>(from + best.offset + kLead) / kRate,
                 best.correlation);
   }
   return 0;
