@@ -76,14 +76,15 @@ problem() { echo "FAIL [$server, SDL $driver]: $*" >&2; failures=$((failures + 1
 # when the machine is busy), each loss leaving a window or two unmatched.
 # Through it, presence is "more than half the windows", which a silent or
 # wrong output still fails.
-# An effect must be "more than half alike" where it was pressed.  A dropout
-# that falls inside one shifts the rest of it: the effect is there, in
-# place, but less alike.  Dropouts come from the whole chain, the recording
-# of the sink's monitor included (a 256-frame cycle lost or repeated now and
-# then through pipewire-pulse, a 115 ms underrun at the 20 ms queue through
-# PulseAudio), and an effect met one in about one run of ten (0.54 to 0.78
-# alike).  Continuity is measured apart, against paplay and pw-play; here a
-# missing effect (about 0) or one in the wrong place still fails.
+# An effect must be "more than half alike" where it was pressed: its onset,
+# by which the analyser places it (its first quarter second, after a tenth
+# of a second of silence).  A dropout that falls inside the onset shifts the
+# rest of it: the effect is there, in place, but less alike.  Dropouts come
+# from the whole chain, the recording of the sink's monitor included (a
+# 256-frame cycle lost or repeated now and then through pipewire-pulse, a
+# 115 ms underrun through PulseAudio).  Continuity is measured apart,
+# against paplay and pw-play; here a missing effect (about 0) or one in the
+# wrong place still fails.
 min_effect_correlation=0.5
 thresholds() {
   if [ "$driver" = pipewire ]; then min_matched_percent=50; else min_matched_percent=80; fi
