@@ -49,14 +49,22 @@ void CloseOnStopSignal(std::unique_ptr<velmo::TForm1>& window, QObject* owner) {
   });
 }
 
-// Qt notes on standard error that it found no XDG_RUNTIME_DIR and uses a
-// private folder of its own instead.  That is a normal state of affairs for
-// a program started from a plain shell or a service, and the note would be
-// the only line of a headless run that is not one of its message boxes.
+// Qt notes two normal states of affairs on standard error, where they would
+// be the only lines of a run that are not the program's own:
+// - it found no XDG_RUNTIME_DIR and uses a private folder of its own
+//   instead, as for a program started from a plain shell or a service;
+// - the locale's character encoding is not UTF-8 (LC_ALL=C, or no LANG at
+//   all, as in a container or a service), so it has switched the character
+//   type to C.UTF-8 (Qt 6.8 says so; 6.4 says nothing).  The
+//   program reads and writes only UTF-8 and ASCII, so that switch is the
+//   right one, and it is Qt's to make: it applies the environment's locale
+//   itself when the application starts.
 QtMessageHandler defaultQtMessages = nullptr;
 
 void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtWarningMsg && message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set")) return;
+  if (type == QtWarningMsg && message.startsWith("Detected locale \"") && message.contains("which is not UTF-8"))
+    return;
   if (defaultQtMessages) defaultQtMessages(type, context, message);
 }
 

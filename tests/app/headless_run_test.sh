@@ -72,6 +72,16 @@ grep -q "bad.txt:2: wait takes a whole number of milliseconds" "$work/stderr" ||
   || fail "stdin script: exit status $?"
 [ ! -s "$work/stderr" ] || fail "stdin script printed: $(cat "$work/stderr")"
 
+# Whatever the locale: under the C locale, or with none set at all (a
+# container, a service), Qt's note that it switched to UTF-8 is no line of
+# the program's.
+for locale in LC_ALL=C LC_ALL=; do
+  (cd "$work/sounds" && env -u LANG -u LANGUAGE -u LC_CTYPE -u LC_MESSAGES "$locale" \
+    "$sample" --headless --null-audio --script "$work/script.txt" >"$work/stdout" 2>"$work/stderr") ||
+    fail "$locale: exit status $?"
+  [ ! -s "$work/stderr" ] || fail "with $locale the program printed: $(cat "$work/stderr")"
+done
+
 # The command line: help and version succeed, nonsense is status 2.
 "$sample" --help | grep -q -- "--headless" || fail "--help"
 "$sample" --version | grep -q "^velmo-sample " || fail "--version"

@@ -26,15 +26,16 @@
 # The configuration lives in a private XDG_CONFIG_HOME and adds to Debian's:
 # two null sinks at 48000 Hz for pipewire, and a session manager that leaves
 # the machine's sound cards, cameras and Bluetooth alone, so that a test run
-# on a desktop never takes the desktop's devices.
+# on a desktop never takes the desktop's devices.  wireplumber 0.4 (Debian
+# 12) reads that from Lua files under main.lua.d/ and bluetooth.lua.d/;
+# 0.5 (Debian 13) ignores Lua and reads SPA-JSON fragments under
+# wireplumber.conf.d/, where the same is said by turning the profile's
+# hardware features off.  Each version ignores the other's files.
 #
-# wireplumber 0.4 exits at once when it finds no D-Bus session bus ("Cannot
-# autolaunch D-Bus without X11 $DISPLAY" on a machine without a desktop).
-# The session manager is first started without one (the environment's bus
-# is never used, so a desktop session is not touched); when it leaves for
-# that reason, a private session bus is started in the runtime folder and
-# the session manager started again on it.  pipewire and pipewire-pulse
-# only warn without a bus.
+# All three run on sound_server.sh's private D-Bus session bus:
+# wireplumber 0.4 exits without a session bus, 0.5 runs on without one, and
+# on a desktop either would otherwise reach the desktop's (device
+# reservation, portals).
 
 here_pipewire="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=sound_server.sh
@@ -43,8 +44,6 @@ source "$here_pipewire/sound_server.sh"
 pipewire_pid=""
 session_manager_pid=""
 pulse_server_pid=""
-dbus_pid=""
-session_bus=""
 pipewire_work=""
 
 sound_server_setup() {
@@ -57,12 +56,13 @@ sound_server_setup() {
   done
   pipewire_work=$work
   mkdir -p "$work/runtime" "$work/home" "$work/config/pipewire/pipewire.conf.d" \
-    "$work/config/wireplumber/main.lua.d" "$work/config/wireplumber/bluetooth.lua.d" "$work/state"
+    "$work/config/wireplumber/main.lua.d" "$work/config/wireplumber/bluetooth.lua.d" \
+    "$work/config/wireplumber/wireplumber.conf.d" "$work/state"
   chmod 700 "$work/runtime"
   export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state"
   unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_LATENCY_MSEC
   unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PIPEWIRE_CONFIG_DIR PIPEWIRE_NODE
-  unset DBUS_SESSION_BUS_ADDRESS
+  unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
   sound_server_log="$work/pipewire.log"
 
   local sink
@@ -84,6 +84,21 @@ v4l2_monitor.enabled = false
 libcamera_monitor.enabled = false
 EOF
   echo "bluez_monitor.enabled = false" >"$work/config/wireplumber/bluetooth.lua.d/51-velmo-test.lua"
+  cat >"$work/config/wireplumber/wireplumber.conf.d/51-velmo-test.conf" <<'EOF'
+wireplumber.profiles = {
+  main = {
+    hardware.audio = disabled
+    hardware.bluetooth = disabled
+    hardware.video-capture = disabled
+    monitor.alsa = disabled
+    monitor.alsa-midi = disabled
+    monitor.bluez = disabled
+    monitor.bluez-midi = disabled
+    monitor.v4l2 = disabled
+    monitor.libcamera = disabled
+  }
+}
+EOF
 }
 
 pipewire_answers() { [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && timeout 2 pw-cli info 0 >/dev/null 2>&1; }
@@ -96,24 +111,8 @@ default_is_chosen() {
 }
 session_manager_settled() { dead "$session_manager_pid" || default_is_chosen; }
 
-start_private_bus() {
-  local lines
-  lines="$(timeout 10 dbus-daemon --session --fork --print-address=1 --print-pid=1 \
-    --address="unix:path=$XDG_RUNTIME_DIR/bus")" || { echo "FAIL: dbus-daemon did not start" >&2; return 1; }
-  session_bus="$(sed -n 1p <<<"$lines")"
-  dbus_pid="$(sed -n 2p <<<"$lines")"
-  echo "pipewire_server: wireplumber needs a D-Bus session; started a private one ($session_bus)" >>"$sound_server_log"
-}
-
-# Only the session manager is given the private bus, so that pipewire and
-# pipewire-pulse run alike at every start (a restart would otherwise find
-# the bus the first start made).
 start_session_manager() {
-  if [ -n "$session_bus" ]; then
-    DBUS_SESSION_BUS_ADDRESS="$session_bus" wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
-  else
-    wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
-  fi
+  wireplumber >>"$pipewire_work/wireplumber.log" 2>&1 &
   session_manager_pid=$!
   wait_until 10 session_manager_settled
 }
@@ -121,6 +120,7 @@ start_session_manager() {
 sound_server_start() {
   wanted_default=${1:-$SOUND_SINK}
   make_runtime_folders
+  start_private_bus || return 1
   pipewire >>"$sound_server_log" 2>&1 &
   pipewire_pid=$!
   if ! wait_until 10 pipewire_answers; then
@@ -133,10 +133,6 @@ sound_server_start() {
   # the session manager for 20 s on a busy machine ("2 pending linkable(s)
   # not activated in 20sec"), with no default sink all that time.
   start_session_manager
-  if dead "$session_manager_pid" && [ -z "$dbus_pid" ] && grep -q -i "bus" "$pipewire_work/wireplumber.log"; then
-    start_private_bus || return 1
-    start_session_manager
-  fi
   pipewire-pulse >>"$pipewire_work/pipewire-pulse.log" 2>&1 &
   pulse_server_pid=$!
   if ! wait_until 10 server_answers; then
@@ -181,16 +177,6 @@ sound_server_stop() {
   stop_pid "$pulse_server_pid" 3
   stop_pid "$pipewire_pid" 3
   session_manager_pid="" pulse_server_pid="" pipewire_pid=""
-}
-
-# The bus was started with --fork, so it is no child of this shell: it is
-# stopped by its process id, and waited for by polling.
-stop_private_bus() {
-  alive "$dbus_pid" || { dbus_pid="" session_bus=""; return 0; }
-  kill -TERM "$dbus_pid" 2>/dev/null || true
-  wait_until 3 dead "$dbus_pid" || kill -KILL "$dbus_pid" 2>/dev/null || true
-  dbus_pid=""
-  session_bus=""
 }
 
 # PipeWire's null sink runs on the graph's clock and records at once; it

@@ -27,11 +27,19 @@
 #   wait_until SECONDS CMD... runs CMD every 20 ms until it succeeds; false
 #                             when SECONDS pass first
 #   now_us                    the time of day in microseconds
+#
+# Each server runs on a private D-Bus session bus in the runtime folder
+# (start_private_bus, at the first start; kept across restarts), never on
+# the environment's: PulseAudio registers itself on the session bus, and on
+# a desktop it would otherwise do so on the desktop's.  DISPLAY is unset
+# too, so that no client finds a desktop's bus or server through X11.
 
 SOUND_SINK=velmo_test
 SOUND_SINK2=velmo_test2
 server_pid=""
 record_pids=()
+dbus_pid=""
+session_bus=""
 sound_server_log=""
 
 # The time now, in microseconds.
@@ -68,9 +76,9 @@ stop_pid() {
 
 sound_server_setup() {
   local work=$1
-  for tool in pulseaudio pactl parec; do
+  for tool in pulseaudio pactl parec dbus-daemon; do
     command -v "$tool" >/dev/null || {
-      echo "FAIL: $tool is not installed (scripts/install-deps installs pulseaudio and pulseaudio-utils)" >&2
+      echo "FAIL: $tool is not installed (scripts/install-deps installs pulseaudio, pulseaudio-utils and dbus)" >&2
       return 1
     }
   done
@@ -80,7 +88,32 @@ sound_server_setup() {
   # own server or configuration is never touched.
   export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home"
   unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_LATENCY_MSEC
+  unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
   sound_server_log="$work/pulseaudio.log"
+}
+
+# Started once, at the first start, and exported: the server and every
+# client of the test share it.
+start_private_bus() {
+  alive "$dbus_pid" && return 0
+  local lines
+  lines="$(timeout 10 dbus-daemon --session --fork --print-address=1 --print-pid=1 \
+    --address="unix:path=$XDG_RUNTIME_DIR/bus")" || { echo "FAIL: dbus-daemon did not start" >&2; return 1; }
+  session_bus="$(sed -n 1p <<<"$lines")"
+  dbus_pid="$(sed -n 2p <<<"$lines")"
+  export DBUS_SESSION_BUS_ADDRESS="$session_bus"
+  echo "sound_server: a private D-Bus session at $session_bus" >>"$sound_server_log"
+}
+
+# The bus was started with --fork, so it is no child of this shell: it is
+# stopped by its process id, and waited for by polling.
+stop_private_bus() {
+  alive "$dbus_pid" || { dbus_pid="" session_bus=""; return 0; }
+  kill -TERM "$dbus_pid" 2>/dev/null || true
+  wait_until 3 dead "$dbus_pid" || kill -KILL "$dbus_pid" 2>/dev/null || true
+  dbus_pid=""
+  session_bus=""
+  unset DBUS_SESSION_BUS_ADDRESS
 }
 
 # Every call of a client is bounded: a server that has just started may take
@@ -109,6 +142,7 @@ sound_server_start() {
   # desktop's server (which restores its default at start) would do.
   local script="${sound_server_log%/*}/startup.pa"
   make_runtime_folders
+  start_private_bus || return 1
   cat >"$script" <<EOF
 load-module module-null-sink sink_name=$SOUND_SINK rate=48000 sink_properties=device.description=$SOUND_SINK
 load-module module-null-sink sink_name=$SOUND_SINK2 rate=48000 sink_properties=device.description=$SOUND_SINK2
@@ -197,4 +231,5 @@ default_sink() { pactl_bounded get-default-sink 2>/dev/null; }
 sound_server_cleanup() {
   record_stop
   sound_server_stop
+  stop_private_bus
 }

@@ -144,7 +144,9 @@ TEST(PassInFlight, AOneShotMadeLoopingInMidPlayGoesOnWithoutASeam) {
     ASSERT_EQ(a->Play(0, 0, 0), DS_OK);
     ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
     for (int pass = 0; pass < 8; ++pass) {
-      if (pass == 1) ASSERT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+      if (pass == 1) {
+        ASSERT_EQ(a->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+      }
       ASSERT_EQ(once.Render(512), looped.Render(512)) << rate << " Hz, pass " << pass;
     }
     a->Release();

@@ -50,11 +50,14 @@ struct PipeWireApi {
   void (*stream_destroy)(pw_stream*);
   void (*stream_add_listener)(pw_stream*, spa_hook*, const pw_stream_events*, void*);
   int (*stream_connect)(pw_stream*, spa_direction, uint32_t, pw_stream_flags, const spa_pod**, uint32_t);
+  const char* (*get_library_version)();
   pw_buffer* (*stream_dequeue_buffer)(pw_stream*);
   int (*stream_queue_buffer)(pw_stream*, pw_buffer*);
   void (*thread_loop_signal)(pw_thread_loop*, bool);
   int (*thread_loop_timed_wait)(pw_thread_loop*, int);
   void (*proxy_destroy)(pw_proxy*);
+
+  const char* clientConfig = nullptr;  // PipeWireClientConfig of the library's version
 };
 
 // Why the library did not load, for VELMO_DEBUG=1; written once, before
@@ -63,6 +66,47 @@ std::string& LoadFailure() {
   static std::string why;
   return why;
 }
+
+// A version as pw_get_library_version gives it, "MAJOR.MINOR.MICRO", as one
+// number to compare (each part below 1000); 0 when it is not one.
+std::uint64_t VersionNumber(const char* version) {
+  if (version == nullptr) return 0;
+  std::uint64_t number = 0;
+  const char* p = version;
+  for (int part = 0; part < 3; ++part) {
+    if (part > 0 && *p++ != '.') return 0;
+    if (*p < '0' || *p > '9') return 0;
+    std::uint64_t value = 0;
+    while (*p >= '0' && *p <= '9' && value < 1000) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    if (value >= 1000) return 0;
+    number = number * 1000 + value;
+  }
+  // A suffix after the three numbers (a distribution's, a git build's) is
+  // no part of the version.
+  return number;
+}
+
+constexpr std::uint64_t Version(std::uint64_t major, std::uint64_t minor, std::uint64_t micro) {
+  return (major * 1000 + minor) * 1000 + micro;
+}
+
+}  // namespace
+
+std::string PipeWireLibraryUnfit(const char* version) {
+  const std::uint64_t number = VersionNumber(version);
+  if (number == 0)
+    return std::string("libpipewire-0.3.so.0 gives its version as \"") + PrintableText(version != nullptr ? version : "") +
+           "\", which is no version this output knows";
+  if (number < Version(0, 3, 50))
+    return "libpipewire " + PrintableText(version) + " is older than 0.3.50, the first that tells a stream how much to play";
+  return {};
+}
+
+const char* PipeWireClientConfig(const char* version) {
+  return VersionNumber(version) >= Version(1, 3, 81) ? "client.conf" : "client-rt.conf";
+}
+
+namespace {
 
 // Loaded once per process and kept: the library cannot be unloaded safely
 // once initialised.  Null when it is not installed (or lacks a function).
@@ -77,11 +121,23 @@ const PipeWireApi* LoadPipeWire() {
       LoadFailure() = why != nullptr ? why : "libpipewire-0.3.so.0 did not load";
       return;
     }
-    bool all = true;
+    std::string missing;
     auto find = [&](auto& function, const char* name) {
       function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
-      all = all && function != nullptr;
+      if (function == nullptr && missing.empty()) missing = name;
     };
+    // The version first: a library too old to use is asked for nothing else.
+    find(api.get_library_version, "pw_get_library_version");
+    if (!missing.empty()) {
+      LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
+      return;
+    }
+    const char* version = api.get_library_version();
+    if (std::string unfit = PipeWireLibraryUnfit(version); !unfit.empty()) {
+      LoadFailure() = std::move(unfit);
+      return;
+    }
+    api.clientConfig = PipeWireClientConfig(version);
     find(api.init, "pw_init");
     find(api.thread_loop_signal, "pw_thread_loop_signal");
     find(api.thread_loop_timed_wait, "pw_thread_loop_timed_wait");
@@ -105,7 +161,9 @@ const PipeWireApi* LoadPipeWire() {
     find(api.stream_connect, "pw_stream_connect");
     find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
     find(api.stream_queue_buffer, "pw_stream_queue_buffer");
-    loaded = all;  // a library too old stays loaded, never used
+    // A library that cannot be used stays loaded, and is never called.
+    if (!missing.empty()) LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
+    loaded = missing.empty();
   });
   return loaded ? &api : nullptr;
 }
@@ -298,7 +356,7 @@ void PipeWireOutput::Connection::OnGlobalRemove(void* data, uint32_t id) {
 // Loop thread, or a caller with the loop's lock held before the loop starts.
 bool PipeWireOutput::Connection::Connect() {
   context = api->context_new(api->thread_loop_get_loop(loop),
-                             api->properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+                             api->properties_new(PW_KEY_CONFIG_NAME, api->clientConfig, nullptr), 0);
   if (context == nullptr) {
     problem = std::string("pw_context_new: ") + std::strerror(errno);
     return false;

@@ -84,6 +84,23 @@ class PipeWireOutput final : public AudioOutput {
   std::unique_ptr<Connection> connection_;
 };
 
+// What the output makes of the libpipewire it loads, by the version that
+// library reports at run time (pw_get_library_version: "MAJOR.MINOR.MICRO"),
+// which may be older or newer than the headers it was built with.
+//
+// Empty when the output can use that library, else why not.  The output
+// reads pw_buffer's `requested`, which sizes each cycle and exists from
+// 0.3.50 on: an older library hands over a shorter pw_buffer, and reading
+// the field would read past it.  Such a library is refused, and the output
+// chosen by default is then the next one, as when no PipeWire server
+// answers (Ubuntu 22.04 ships 0.3.48).
+std::string PipeWireLibraryUnfit(const char* version);
+// The client configuration the output's context asks that library for.
+// client-rt.conf set up the real-time data thread until PipeWire 1.3.81,
+// which moved its settings into client.conf and warns on standard error
+// whenever client-rt.conf is asked for.
+const char* PipeWireClientConfig(const char* version);
+
 // Whether a PipeWire server answers here: libpipewire loads and the
 // server's socket accepts a connection.  Asked anew at each call (a
 // connect() on a local socket, no round trip).

@@ -118,11 +118,14 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   QuietSystemSoundLibraries();
   // Read by libpulse at every stream connection, reopenings included.
   ::setenv("PULSE_LATENCY_MSEC", std::to_string(latencyMs_).c_str(), /*overwrite=*/latencyChosen_ ? 1 : 0);
+  ownsSubsystem_ = SDL_WasInit(SDL_INIT_AUDIO) == 0;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ReportOutputFailure("sdl", SDL_GetError());
     return false;
   }
   subsystemUp_ = true;
+  const char* driver = SDL_GetCurrentAudioDriver();
+  driver_ = driver != nullptr ? driver : "";
   source_ = &source;
   events_ = &events;
   if (!OpenDevice()) {
@@ -183,7 +186,9 @@ void SdlOutput::Watch() {
         reopenings_.fetch_add(1, std::memory_order_release);
       }
     } else if (pollsUntilRetry-- <= 0) {
-      if (OpenDevice(/*fallBackToDefault=*/true)) StartDevice();
+      bool opened = OpenDevice(/*fallBackToDefault=*/true);
+      if (!opened && RestartDriver()) opened = OpenDevice(/*fallBackToDefault=*/true);
+      if (opened) StartDevice();
       else pollsUntilRetry = kPollsPerReopenAttempt;
     }
     lock.lock();
@@ -193,6 +198,25 @@ void SdlOutput::Watch() {
   // failed reopening) and frees it at the end of its own threads only; this
   // thread is not one of them.
   SDL_TLSCleanup();
+}
+
+// SDL 2.32's PulseAudio driver connects to the server once, when SDL's
+// audio starts, and keeps that connection for as long as it runs: once the
+// server has gone, every device it opens fails ("Could not connect
+// PulseAudio stream"), even after the server is back.  (SDL 2.26's driver
+// connects anew for each device.)  So a reopening that fails restarts the
+// driver SDL chose at Open, which connects again when the server answers,
+// or fails, to be tried again at the next attempt.
+//
+// Restarting ends every device open through SDL's audio, the host
+// program's own too; it is done only when the output itself brought SDL's
+// audio up, which is when nothing else had it running at Open.  An output
+// that found it running never restarts it, and on SDL 2.32 then stays on
+// the device keeping time after a server restart.  Called by the watcher,
+// with no device of ours open.
+bool SdlOutput::RestartDriver() {
+  if (!ownsSubsystem_ || driver_.empty()) return false;
+  return SDL_AudioInit(driver_.c_str()) == 0;
 }
 
 // Whether the open device has stopped calling back: it has started, and

@@ -75,6 +75,13 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // in SDL's list; once it is listed again, leaving the default is a loss and
 // a reopening like any other.  Each move is said in one line on standard
 // error.
+//
+// SDL 2.32's PulseAudio driver never connects again once the server has
+// gone; a reopening that fails therefore restarts SDL's audio driver, but
+// only when the output started SDL's audio itself (see RestartDriver).  A
+// program that plays through SDL's audio of its own as well should start
+// it (SDL_InitSubSystem) before the output opens: the output then never
+// restarts it, and never ends the program's own devices.
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kDefaultLatencyMs = 16;
@@ -119,6 +126,7 @@ class SdlOutput final : public AudioOutput {
   void CloseDevice();
   void Watch();
   bool OutputStalled();
+  bool RestartDriver();
 
   const std::string device_name_;
   // The name SDL last listed the chosen device under (see
@@ -139,6 +147,10 @@ class SdlOutput final : public AudioOutput {
   OutputEvents* events_ = nullptr;
   std::uint32_t device_ = 0;
   bool subsystemUp_ = false;
+  // Whether Open brought SDL's audio up (nothing else had it running), and
+  // the driver SDL chose then; see RestartDriver.
+  bool ownsSubsystem_ = false;
+  std::string driver_;
   std::atomic<bool> deviceOpen_{false};
   std::atomic<bool> simulateRemoval_{false};
   // Whether the callback mixes (cleared from a loss to the next reopening),
