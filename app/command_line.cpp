@@ -1,7 +1,6 @@
 #include "app/command_line.h"
 
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <sstream>
 
 #ifndef VELMO_VERSION
@@ -86,13 +85,25 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   return result;
 }
 
-void ApplyEnvironment(const SampleOptions& options) {
-  if (options.output) ::setenv("VELMO_AUDIO_OUTPUT", ("capture:" + *options.output).c_str(), 1);
-  if (options.nullAudio) ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
-  if (options.outputRate) ::setenv("VELMO_OUTPUT_RATE", std::to_string(*options.outputRate).c_str(), 1);
-  if (options.latencyMs) ::setenv("VELMO_LATENCY_MS", std::to_string(*options.latencyMs).c_str(), 1);
-  if (options.device) ::setenv("VELMO_AUDIO_DEVICE", options.device->c_str(), 1);
-  if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+AudioSettings AudioSettingsFor(const SampleOptions& options) {
+  AudioSettings settings;
+  if (options.output) {
+    settings.output = AudioOutputChoice::kCapture;
+    settings.capturePath = *options.output;
+  }
+  if (options.nullAudio) settings.output = AudioOutputChoice::kNull;
+  if (options.outputRate) settings.rate = *options.outputRate;
+  if (options.latencyMs) settings.latencyMs = *options.latencyMs;
+  if (options.device) settings.device = *options.device;
+  return settings;
+}
+
+std::vector<std::string> WindowSystemArguments(const char* program, const SampleOptions& options) {
+  std::vector<std::string> arguments = {program != nullptr ? program : "velmo-sample"};
+  // Qt takes -platform over QT_QPA_PLATFORM, so --headless runs offscreen
+  // whatever the variable says; without it the variable rules as usual.
+  if (options.headless) arguments.insert(arguments.end(), {"-platform", "offscreen"});
+  return arguments;
 }
 
 std::string AdviceWhenTheDeviceFailed(const SampleOptions& options) {
@@ -100,9 +111,13 @@ std::string AdviceWhenTheDeviceFailed(const SampleOptions& options) {
   if (options.output)
     return "velmo-sample: the sound could not be written to " + *options.output +
            "; check that its folder exists and may be written to";
-  const char* chosen = std::getenv("VELMO_AUDIO_DEVICE");
-  if (chosen != nullptr && *chosen != '\0')
-    return std::string("velmo-sample: the sound device ") + chosen +
+  // A setting the library did not accept has been named in its own line;
+  // the device was never tried.
+  AudioSettings effective;
+  if (!EffectiveAudioSettings(&effective))
+    return "velmo-sample: a sound setting is not accepted (see above), so nothing will be heard";
+  if (!effective.device.empty())
+    return "velmo-sample: the sound device " + effective.device +
            " could not be opened, so nothing will be heard; --list-devices names the devices there are";
   return "velmo-sample: no sound device could be opened, so nothing will be heard; "
          "--null-audio runs without one, --output FILE.wav writes the sound into a file, "

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "velmo/platform/audio_settings.h"
 
 namespace velmo {
 
@@ -33,16 +36,23 @@ struct CommandLine {
 // does not know, or options that contradict each other, exit with 2.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
-// Sets the environment the options stand for, before the audio device or the
-// window system start: VELMO_AUDIO_OUTPUT for --output and --null-audio,
-// VELMO_OUTPUT_RATE and VELMO_LATENCY_MS for --output-rate and --latency-ms,
-// and the offscreen window system for --headless.
-void ApplyEnvironment(const SampleOptions& options);
+// The audio settings the options stand for, for velmo::SetAudioSettings
+// before the device starts: the capture output for --output, the null
+// output for --null-audio, the rate, latency and device of --output-rate,
+// --latency-ms and --device.  Options left out are left at their defaults,
+// so that the environment decides them.
+AudioSettings AudioSettingsFor(const SampleOptions& options);
+
+// The arguments the window system starts with: the program's name, and
+// "-platform offscreen" for --headless.
+std::vector<std::string> WindowSystemArguments(const char* program, const SampleOptions& options);
 
 // The one line that tells the user what to do when the sound device did not
 // start (after the start-up message box has said what failed): with the
 // default output, how to run without a device; with --output, what to check
-// about the file.  Empty when there is nothing to add.
+// about the file; with a device chosen, that it did not open; with a setting
+// the library refused (named in a line of its own), only that.  Empty when
+// there is nothing to add.
 std::string AdviceWhenTheDeviceFailed(const SampleOptions& options);
 
 }  // namespace velmo

@@ -28,6 +28,7 @@
 #include "app/window_message_boxes.h"
 #include "sound/engine_state.h"
 #include "velmo/platform/audio_devices.h"
+#include "velmo/platform/audio_settings.h"
 
 namespace {
 
@@ -113,12 +114,22 @@ int main(int argc, char** argv) {
   // Before any thread starts (Qt's, the sound library's), so that all of
   // them start with the stop signals blocked.
   velmo::CatchStopSignals();
-  velmo::ApplyEnvironment(options);
+  // The options are the user's own words, so each one given wins over its
+  // environment variable, as it always has; a variable decides what the
+  // command line leaves out.
+  const std::string refused =
+      velmo::SetAudioSettings(velmo::AudioSettingsFor(options), velmo::AudioSettingsPriority::kOverEnvironment);
+  if (!refused.empty()) {
+    std::fprintf(stderr, "velmo-sample: %s\nRun with --help for more information.\n", refused.c_str());
+    return 2;
+  }
+  // Finding no device is an answer, not a failure of the program: the
+  // status is 0, as for every run but a usage error.
   if (options.listDevices) {
     const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
     std::fputs(velmo::AudioDeviceListText(devices, options.json).c_str(), stdout);
     if (devices.empty()) std::fprintf(stderr, "velmo-sample: no sound devices found\n");
-    return devices.empty() ? 1 : 0;
+    return 0;
   }
 
   std::string scriptText;
@@ -130,11 +141,14 @@ int main(int argc, char** argv) {
   velmo::WindowMessageBoxes messageBoxes(/*showOnScreen=*/!options.headless);
   velmo::ScopedMessageBoxSink installed(messageBoxes);
 
-  // The window system is given no arguments of its own: every argument has
-  // been read above.
-  int qtArgc = 1;
-  char* qtArgv[] = {argv[0], nullptr};
-  velmo::SampleApplication Application(qtArgc, qtArgv, messageBoxes);
+  // The window system is given no arguments of the user's: every argument
+  // has been read above.  It gets the platform --headless asks for.
+  std::vector<std::string> qtArguments = velmo::WindowSystemArguments(argv[0], options);
+  std::vector<char*> qtArgv;
+  for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+  int qtArgc = static_cast<int>(qtArgv.size());
+  qtArgv.push_back(nullptr);
+  velmo::SampleApplication Application(qtArgc, qtArgv.data(), messageBoxes);
 
   std::unique_ptr<velmo::TForm1> Form1;
   CloseOnStopSignal(Form1, &Application);

@@ -47,6 +47,12 @@ void ProgressDisplay::Update(double elapsedSeconds) {
   std::fflush(out_);
 }
 
+void ProgressDisplay::Note(const std::string& line) {
+  std::fprintf(out_, lineOpen_ ? "\r%s\x1b[K\n" : "%s\n", line.c_str());
+  lineOpen_ = false;
+  std::fflush(out_);
+}
+
 void ProgressDisplay::Finish(double elapsedSeconds, bool interrupted) {
   if (lineOpen_) std::fputc('\n', out_);
   lineOpen_ = false;

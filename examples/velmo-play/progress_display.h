@@ -20,6 +20,9 @@ class ProgressDisplay {
 
   // Shows the state `elapsedSeconds` after the music started.
   void Update(double elapsedSeconds);
+  // Writes `line` as a line of its own (on a terminal, in place of the
+  // line being redrawn, which the next Update draws again below it).
+  void Note(const std::string& line);
   // Ends the display with a closing line, "Finished after ..." or, when
   // `interrupted`, "Stopped after ...".
   void Finish(double elapsedSeconds, bool interrupted);

@@ -15,11 +15,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <velmo/platform/audio_devices.h>
+#include <velmo/platform/audio_output_state.h>
+#include <velmo/platform/audio_settings.h>
 #include <velmo/sound/static_sound.h>
 #include <velmo/sound/vs_sound.h>
 #include <velmo/sound/wave_reader.h>
@@ -144,19 +145,39 @@ int ListDevices(bool json) {
 // A device chosen by a name the output does not list is a usage error: one
 // line names the devices there are.  The null and capture outputs list
 // nothing and take no device; neither does a server that does not answer,
-// which the start-up reports as a device that did not start.
+// which the start-up reports as a device that did not start.  The device
+// is the one the library will open: --device, or VELMO_AUDIO_DEVICE when
+// the user set it.
 bool DeviceNameKnown() {
-  const char* chosen = std::getenv("VELMO_AUDIO_DEVICE");
-  if (chosen == nullptr || *chosen == '\0') return true;
+  velmo::AudioSettings effective;
+  if (!velmo::EffectiveAudioSettings(&effective) || effective.device.empty()) return true;
   const std::vector<velmo::AudioDevice> devices = velmo::ListAudioDevices();
   if (devices.empty()) return true;
   std::string names;
   for (const velmo::AudioDevice& device : devices) {
-    if (device.name == chosen) return true;
+    if (device.name == effective.device) return true;
     names += (names.empty() ? "" : ", ") + device.name;
   }
-  std::fprintf(stderr, "velmo-play: no sound device is named %s; the devices are: %s\n", chosen, names.c_str());
+  std::fprintf(stderr, "velmo-play: no sound device is named %s; the devices are: %s\n", effective.device.c_str(),
+               names.c_str());
   return false;
+}
+
+// One line about where the sound goes, as the library's state says:
+//   Output: sdl on velmo_test, 16.0 ms
+//   Output: pipewire on the default device (velmo_test went away), 5.3 ms
+//   Output: sdl lost; keeping time until it is back
+std::string DescribeOutput(const velmo::AudioOutputState& state) {
+  std::string line = "Output: " + state.output;
+  if (!state.connected) return line + " lost; keeping time until it is back";
+  if (state.output == "pipewire" || state.output == "sdl") {
+    if (state.device.empty()) line += " on the default device";
+    else if (state.onDefaultDevice) line += " on the default device (" + state.device + " went away)";
+    else line += " on " + state.device;
+  }
+  char latency[32];
+  std::snprintf(latency, sizeof latency, ", %.1f ms", state.latencyMs);
+  return line + latency;
 }
 
 }  // namespace
@@ -173,7 +194,16 @@ int main(int argc, char** argv) {
   }
   const player::PlayOptions& options = commandLine.options;
   if (commandLine.outcome == player::CommandLine::Outcome::kListDevices) return ListDevices(options.json);
-  if (!options.device.empty()) ::setenv("VELMO_AUDIO_DEVICE", options.device.c_str(), 1);
+  // The device goes to the library as a setting.  The user's own
+  // --device wins over VELMO_AUDIO_DEVICE; everything else is left to the
+  // environment (VELMO_AUDIO_OUTPUT, VELMO_LATENCY_MS, VELMO_OUTPUT_RATE).
+  velmo::AudioSettings settings;
+  settings.device = options.device;
+  const std::string refused = velmo::SetAudioSettings(settings, velmo::AudioSettingsPriority::kOverEnvironment);
+  if (!refused.empty()) {
+    std::fprintf(stderr, "velmo-play: --device: %s\n", refused.c_str());
+    return kExitUsage;
+  }
   if (!DeviceNameKnown()) return kExitUsage;
   // Before anything else, so that the library's threads start with the stop
   // signals blocked.  Without it the signals end the program by their
@@ -231,6 +261,10 @@ int main(int argc, char** argv) {
 
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   player::ProgressDisplay display(stdout, terminal, music.seconds, options.loop);
+  // Where the sound goes, and a line each time that changes: the library
+  // is asked at every redraw and never calls back.
+  std::string whereItGoes = DescribeOutput(velmo::GetAudioOutputState());
+  display.Note(whereItGoes);
 
   // The stream repeats until it is stopped; played once, it is stopped when
   // its length has gone by.  Effects play to their end either way.
@@ -251,6 +285,8 @@ int main(int argc, char** argv) {
     for (velmo::StaticSound* effect : effects) effectsPlaying = effectsPlaying || EffectPlaying(effect);
     if (!musicPlaying && !effectsPlaying) break;
 
+    const std::string now = DescribeOutput(velmo::GetAudioOutputState());
+    if (now != whereItGoes) display.Note(whereItGoes = now);
     display.Update(elapsed);
     // Ten redraws a second; the end of a single pass is not overshot.
     double wait = 0.1;

@@ -19,8 +19,12 @@ class MixSource {
 };
 
 // What an output tells the device about the sound device behind it.  Both
-// calls may come from any thread of the output's own, never from the thread
-// that calls Render, and they alternate: lost, restored, lost, ...
+// calls come from a thread of the output's own (its watcher or its loop),
+// never from inside Render, and never while Render runs on another thread;
+// they alternate: lost, restored, lost, ...  The thread that makes them may
+// itself call Render between them, with the audio callback withdrawn: the
+// sdl and pipewire outputs mix the time a stalled server left unmixed there
+// just before they report the loss.
 //
 // An output that loses its sound device (removed, its server gone, or no
 // longer calling back) first makes sure that Render is not running and will
@@ -49,6 +53,10 @@ class AudioOutput {
   virtual std::uint32_t SampleRate() const = 0;
   // The number of frames the output takes at a time.
   virtual std::uint32_t PeriodFrames() const = 0;
+  // The latency the output asks for, in milliseconds, for the program to
+  // read (GetAudioOutputState): one period unless the output keeps a queue
+  // of its own at the server.
+  virtual double RunningLatencyMs() const { return 1000.0 * PeriodFrames() / SampleRate(); }
   // Starts pulling from `source`.  Returns false if the output cannot start.
   virtual bool Open(MixSource& source, OutputEvents& events) = 0;
   // Stops pulling; once it returns, Render is not called again.

@@ -69,40 +69,51 @@ TEST(SampleCommandLine, AnythingElseIsAUsageErrorWithStatusTwo) {
   }
 }
 
-TEST(SampleCommandLine, OutputsAndHeadlessAreHandedOnThroughTheEnvironment) {
-  ::unsetenv("VELMO_AUDIO_OUTPUT");
+// The options reach the library as settings and the window system as its
+// arguments, never through the environment the user set.
+TEST(SampleCommandLine, OutputsAndHeadlessAreHandedOnAsSettingsAndArguments) {
   ::setenv("QT_QPA_PLATFORM", "xcb", 1);
   SampleOptions capture;
   capture.output = "renders/out.wav";
-  ApplyEnvironment(capture);
-  EXPECT_STREQ(std::getenv("VELMO_AUDIO_OUTPUT"), "capture:renders/out.wav");
-  EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "xcb");
+  AudioSettings settings = AudioSettingsFor(capture);
+  EXPECT_EQ(settings.output, AudioOutputChoice::kCapture);
+  EXPECT_EQ(settings.capturePath, "renders/out.wav");
+  EXPECT_EQ(WindowSystemArguments("velmo-sample", capture), std::vector<std::string>{"velmo-sample"});
 
   SampleOptions silent;
   silent.nullAudio = true;
   silent.headless = true;
-  ApplyEnvironment(silent);
-  EXPECT_STREQ(std::getenv("VELMO_AUDIO_OUTPUT"), "null");
-  EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
+  settings = AudioSettingsFor(silent);
+  EXPECT_EQ(settings.output, AudioOutputChoice::kNull);
+  EXPECT_TRUE(settings.capturePath.empty());
+  // Qt takes -platform over QT_QPA_PLATFORM: --headless runs offscreen
+  // whatever the variable says, as it always has.
+  EXPECT_EQ(WindowSystemArguments("velmo-sample", silent),
+            (std::vector<std::string>{"velmo-sample", "-platform", "offscreen"}));
+  EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "xcb");
 
-  SampleOptions rate;
-  rate.outputRate = 48000;
-  ApplyEnvironment(rate);
-  EXPECT_STREQ(std::getenv("VELMO_OUTPUT_RATE"), "48000");
-  ::unsetenv("VELMO_OUTPUT_RATE");
+  const CommandLine chosen = Parse({"--latency-ms", "20", "--output-rate", "48000", "--device", "Speakers"});
+  ASSERT_TRUE(chosen.run) << chosen.stderrText;
+  settings = AudioSettingsFor(chosen.options);
+  EXPECT_EQ(settings.latencyMs, 20u);
+  EXPECT_EQ(settings.rate, 48000u);
+  EXPECT_EQ(settings.device, "Speakers");
+  EXPECT_EQ(settings.output, AudioOutputChoice::kDefault);
+  EXPECT_EQ(SetAudioSettings(settings, AudioSettingsPriority::kOverEnvironment), "");
 
-  const CommandLine latency = Parse({"--latency-ms", "20"});
-  ASSERT_TRUE(latency.run) << latency.stderrText;
-  ApplyEnvironment(latency.options);
-  EXPECT_STREQ(std::getenv("VELMO_LATENCY_MS"), "20");
-  ::unsetenv("VELMO_LATENCY_MS");
-
-  // Without either option the variable the user set stays in charge.
-  ::setenv("VELMO_AUDIO_OUTPUT", "sdl", 1);
-  ApplyEnvironment(SampleOptions{});
-  EXPECT_STREQ(std::getenv("VELMO_AUDIO_OUTPUT"), "sdl");
+  // Without an option the variable the user set stays in charge; with one,
+  // the option wins.
+  ::setenv("VELMO_AUDIO_OUTPUT", "null", 1);
+  ::setenv("VELMO_AUDIO_DEVICE", "Headphones", 1);
+  AudioSettings effective;
+  ASSERT_TRUE(EffectiveAudioSettings(&effective));
+  EXPECT_EQ(effective.output, AudioOutputChoice::kNull);
+  EXPECT_EQ(effective.device, "Speakers");
+  EXPECT_EQ(effective.latencyMs, 20u);
   ::unsetenv("VELMO_AUDIO_OUTPUT");
+  ::unsetenv("VELMO_AUDIO_DEVICE");
   ::unsetenv("QT_QPA_PLATFORM");
+  EXPECT_EQ(SetAudioSettings({}), "");
 }
 
 }  // namespace

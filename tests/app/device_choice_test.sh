@@ -5,7 +5,8 @@
 # give one JSON object a line with --json; --device velmo_test (not the
 # default) puts velmo-play's stream on that sink; a chosen sink that goes
 # away mid-play has the music on the default within 1 s with one line, and
-# back on the sink when it returns, with another; a name no device has is
+# back on the sink when it returns, with another, and velmo-play's state
+# lines follow both moves; a name no device has is
 # answered in one line naming the devices, velmo-play exiting 2 and
 # velmo-sample carrying on (status 0) with a hint naming --list-devices.
 #   device_choice_test.sh SERVER_SCRIPT VELMO_SAMPLE VELMO_PLAY OUTPUT...
@@ -83,6 +84,13 @@ for output in "$@"; do
   pactl_bounded unload-module "$module"
   [ "$(cat "$work/err")" = "velmo: the sound device velmo_extra went away; playing on the default device until it returns
 velmo: the sound device velmo_extra is back; playing on it again" ] || fail "the lines of a sink gone and back, through $output"
+  # The same moves as velmo-play reads them from the library's state, one
+  # line each on its standard output: on the sink; while it is away, on the
+  # default or lost (the pipewire stream may stall until it is moved, and
+  # is connected anew when the sink returns); and on the sink again.
+  grep -qE "^Output: $output (on the default device \(velmo_extra went away\), |lost; )" "$work/out" &&
+    [ "$(grep -c "^Output: $output on velmo_extra, " "$work/out")" -ge 2 ] ||
+    fail "velmo-play's state lines of a sink gone and back, through $output"
 
   # A name that matches no device.
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_nowhere "$work/music.wav" \

@@ -135,7 +135,11 @@ class IDirectSound : public IUnknown {
  public:
   virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) = 0;
   virtual HRESULT SetCooperativeLevel(HWND window, DWORD level) = 0;
-  // Opens the output; a null device identifier means the default output.
+  // Opens the output the settings name (velmo/platform/audio_settings.h:
+  // SetAudioSettings, and the variables the user set), on the device they
+  // name.  `device` must be null or the all-zero identifier; any other
+  // names no device here and gets DSERR_NODRIVER, as do settings that are
+  // not accepted and an output that does not open.
   virtual HRESULT Initialize(const GUID* device) = 0;
   // A new buffer that shares `original`'s sample memory, format and size:
   // what is written through either is heard through both.  Its play cursor,
@@ -145,8 +149,11 @@ class IDirectSound : public IUnknown {
   // safe to write then depends on every sharer that plays: each one's span
   // from its play to its write cursor is being read.
   // DSERR_INVALIDPARAM for a null pointer or anything that is not a live
-  // secondary buffer of this device, DSERR_BUFFERLOST for a lost one,
-  // DSERR_UNINITIALIZED before Initialize.
+  // secondary buffer of this device, DSERR_UNINITIALIZED before Initialize,
+  // DSERR_OUTOFMEMORY when the new buffer cannot be allocated, and
+  // DSERR_ALLOCATED when the mixer has no room for another buffer.  A
+  // buffer is never lost here (the device keeps its memory and its time
+  // while the sound device is away), so no DSERR_BUFFERLOST.
   // Added last, so that the methods above keep their places in the table.
   virtual HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) = 0;
 

@@ -6,6 +6,7 @@
 #include "platform/audio/device/software_buffer.h"
 #include "platform/audio/mixing/interpolator.h"
 #include "platform/audio/outputs/output_selection.h"
+#include "platform/audio/outputs/output_status.h"
 
 namespace velmo {
 
@@ -34,6 +35,7 @@ SoftwareDevice::SoftwareDevice(std::unique_ptr<AudioOutput> output, ClockKeeperF
 SoftwareDevice::~SoftwareDevice() {
   // The output first: once it is closed no event can start a keeper again.
   if (output_) output_->Close();
+  WithdrawOutputStatus(this);
   {
     std::lock_guard<std::mutex> guard(keeperMutex_);
     if (keeper_) keeper_->Close();
@@ -70,9 +72,14 @@ HRESULT SoftwareDevice::Initialize(const GUID* device) {
   if (device != nullptr && !(*device == kDefaultDevice)) return DSERR_NODRIVER;
 
   std::unique_ptr<AudioOutput> output = std::move(output_);
+  // The state programs read is that of an output chosen by the settings;
+  // an output handed in (a test's) has no name to give.
+  AudioOutputState state;
   if (!output) {
-    output = CreateSelectedOutput();
+    const OutputSettings settings = ReadOutputSettings();
+    output = CreateSelectedOutput(settings, &state.output);
     if (!output) return DSERR_NODRIVER;
+    if (state.output == "pipewire" || state.output == "sdl") state.device = settings.device;
   }
   // The interpolator's tables are built here, on the caller's thread, never
   // by the mixer.
@@ -83,6 +90,13 @@ HRESULT SoftwareDevice::Initialize(const GUID* device) {
     eventsMixer_.store(nullptr, std::memory_order_release);
     output_ = std::move(output);  // an injected output may be tried again
     return DSERR_NODRIVER;
+  }
+  if (!state.output.empty()) {
+    state.onDefaultDevice = state.device.empty();
+    state.connected = true;
+    state.latencyMs = output->RunningLatencyMs();
+    state.rate = output->SampleRate();
+    PublishOutputStatus(this, state);
   }
   output_ = std::move(output);
   mixer_ = std::move(mixer);
@@ -148,6 +162,7 @@ HRESULT SoftwareDevice::DuplicateSoundBuffer(IDirectSoundBuffer* original, IDire
 void SoftwareDevice::OnOutputLost() {
   Mixer* mixer = eventsMixer_.load(std::memory_order_acquire);
   if (mixer == nullptr) return;
+  NoteOutputConnected(this, false);
   std::lock_guard<std::mutex> guard(keeperMutex_);
   if (keeper_) return;
   keeper_ = makeKeeper_(mixer->sampleRate(), mixer->periodFrames());
@@ -159,6 +174,7 @@ void SoftwareDevice::OnOutputLost() {
 // The output renders again from its next call; the keeper's last pass is
 // over once Close returns.
 void SoftwareDevice::OnOutputRestored() {
+  NoteOutputConnected(this, true);
   std::lock_guard<std::mutex> guard(keeperMutex_);
   if (keeper_) keeper_->Close();
   keeper_.reset();
@@ -170,6 +186,6 @@ IDirectSound* CreateAudioDeviceWithOutput(std::unique_ptr<AudioOutput> output, C
 
 IDirectSound* CreateAudioDevice() { return CreateAudioDeviceWithOutput(nullptr); }
 
-bool AudioOutputSubsystemPresent() { return SelectedOutputPresent(); }
+bool AudioOutputSubsystemPresent() { return SelectedOutputPresent(ReadOutputSettings()); }
 
 }  // namespace velmo

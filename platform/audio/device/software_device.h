@@ -20,7 +20,8 @@ using ClockKeeperFactory = std::function<std::unique_ptr<AudioOutput>(std::uint3
 
 class SoftwareDevice final : public IDirectSound, private OutputEvents {
  public:
-  // With no output given, Initialize opens the one VELMO_AUDIO_OUTPUT names.
+  // With no output given, Initialize opens the one the settings name
+  // (output_settings.h) and publishes its state (GetAudioOutputState).
   // With no clock keeper given, a null output keeps time in real time.
   explicit SoftwareDevice(std::unique_ptr<AudioOutput> output = nullptr, ClockKeeperFactory keeper = nullptr);
 
@@ -58,10 +59,10 @@ class SoftwareDevice final : public IDirectSound, private OutputEvents {
 };
 
 // Creates a device object that is not yet initialised, with one reference.
-// Initialize opens the output that VELMO_AUDIO_OUTPUT names.
+// Initialize opens the output that the settings name.
 IDirectSound* CreateAudioDevice();
 
-// Whether the audio output subsystem that VELMO_AUDIO_OUTPUT selects can be
+// Whether the audio output subsystem that the settings select can be
 // brought up at all.  It says nothing about whether a device will open.
 bool AudioOutputSubsystemPresent();
 

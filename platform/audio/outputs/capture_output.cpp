@@ -45,8 +45,10 @@ class CaptureOutput final : public PacedOutput {
     const std::uint32_t bytes = writer_.DataBytes();
     writer_.Close();
     if (failure_ == 0) return;
-    std::fprintf(stderr, "velmo: the capture %s was not written whole (%s); it holds %.2f s\n", path_.c_str(),
-                 std::strerror(failure_), static_cast<double>(bytes) / 4.0 / SampleRate());
+    char held[32];
+    std::snprintf(held, sizeof held, "%.2f", static_cast<double>(bytes) / 4.0 / SampleRate());
+    WriteDiagnostic("velmo: the capture " + path_ + " was not written whole (" + std::strerror(failure_) +
+                    "); it holds " + held + " s");
     captureCutShort.store(true, std::memory_order_relaxed);
     failure_ = 0;
   }

@@ -1,7 +1,6 @@
 // The outputs the device can play through, and the choice among them that
-// the environment variable VELMO_AUDIO_OUTPUT makes.  Only this file's
-// implementation and the outputs themselves know SDL, PipeWire or the
-// variable.
+// the settings make (output_settings.h).  Only this file's implementation
+// and the outputs themselves know SDL or PipeWire.
 #pragma once
 
 #include <cstddef>
@@ -11,65 +10,24 @@
 #include <vector>
 
 #include "platform/audio/audio_output.h"
+#include "platform/audio/outputs/output_settings.h"
 #include "velmo/platform/audio_devices.h"
 
 namespace velmo {
 
-// kDefault is the choice made here: the native PipeWire output when a
-// PipeWire server answers and does the desktop's sound, otherwise SDL (which finds PulseAudio, ALSA or
-// JACK, or fails and leaves the program quiet).
-enum class OutputKind { kDefault, kSdl, kPipeWire, kNull, kCapture };
+// The output `settings` name, at their rate (and for sdl and pipewire,
+// with their latency and device), not yet opened; null when they are not
+// valid, or name a device the output does not list (said in one line).
+// `name`, when given, receives the output's name as GetAudioOutputState
+// gives it: the default resolved to pipewire or sdl.
+std::unique_ptr<AudioOutput> CreateSelectedOutput(const OutputSettings& settings, std::string* name = nullptr);
 
-struct OutputChoice {
-  OutputKind kind = OutputKind::kDefault;
-  std::string capturePath;  // for kCapture
-};
-
-// Parses a value of VELMO_AUDIO_OUTPUT: unset or empty (the default),
-// "sdl", "pipewire", "null", or "capture:PATH" with a non-empty path.
-// Returns false for anything else.
-bool ParseOutputChoice(const char* value, OutputChoice* choice);
-
-// Parses a value of VELMO_OUTPUT_RATE: unset or empty leaves `*rate` as it
-// is (each output's own default); otherwise a whole number of hertz from
-// 8000 to 192000.  Returns false for anything else.
-bool ParseOutputRate(const char* value, std::uint32_t* rate);
-constexpr std::uint32_t kMinOutputRate = 8000;
-constexpr std::uint32_t kMaxOutputRate = 192000;
-
-// Parses a value of VELMO_LATENCY_MS, the queue the sdl output asks the
-// sound server to keep, or the quantum the pipewire output asks the graph
-// to run at (a power of two of frames, the nearest to it): unset or empty
-// leaves `*ms` as it is (the output's default); otherwise a whole number of
-// milliseconds from 5 to 500.
-// Returns false for anything else.
-bool ParseLatency(const char* value, std::uint32_t* ms);
-constexpr std::uint32_t kMinLatencyMs = 5;
-constexpr std::uint32_t kMaxLatencyMs = 500;
-
-// Parses a value of VELMO_AUDIO_DEVICE, the name of the sound device to
-// play on: unset or empty is the default device (an empty `*name`);
-// otherwise up to kMaxDeviceNameLength bytes without control characters.
-// Returns false for anything else.
-bool ParseDeviceName(const char* value, std::string* name);
-constexpr std::size_t kMaxDeviceNameLength = 255;
-
-// Whether all four variables hold values the parsers above take.  Each
-// one that does not is named on standard error in one line with its value
-// and what it takes (once a process), beside whatever the caller shows.
-bool OutputSettingsMakeSense();
-
-// The output the environment names, at the rate VELMO_OUTPUT_RATE asks for
-// (and for sdl and pipewire, with the latency VELMO_LATENCY_MS asks for), not yet
-// opened; null when any of the variables' values is not one of the above.
-std::unique_ptr<AudioOutput> CreateSelectedOutput();
-
-// Whether the output the environment names can be brought up at all: for
-// SDL, whether its audio subsystem starts (a driver exists), which says
-// nothing about whether a device will open; for pipewire, whether a server
+// Whether the output `settings` name can be brought up at all: for SDL,
+// whether its audio subsystem starts (a driver exists), which says nothing
+// about whether a device will open; for pipewire, whether a server
 // answers; for the default, either; the null and capture outputs need
-// nothing.  A value that names no output has nothing to bring up.
-bool SelectedOutputPresent();
+// nothing.  Settings that are not valid have nothing to bring up.
+bool SelectedOutputPresent(const OutputSettings& settings);
 
 // The concrete outputs, and the rates they run at unless told otherwise.
 constexpr std::uint32_t kSdlDefaultRate = 48000;      // what is asked of SDL
@@ -77,7 +35,7 @@ constexpr std::uint32_t kPipeWireDefaultRate = 48000; // PipeWire's usual graph 
 constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
 // `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
-// `device` (both): the device VELMO_AUDIO_DEVICE names; empty for the default.
+// `device` (both): the device the settings name; empty for the default.
 std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0,
                                              const std::string& device = {});
 // `latencyMs` 0 is the pipewire output's own default (PipeWireOutput::kDefaultLatencyMs).

@@ -22,6 +22,7 @@
 
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
+#include "platform/audio/outputs/output_status.h"
 
 namespace velmo {
 
@@ -349,8 +350,7 @@ void PipeWireOutput::Connection::OnGlobalRemove(void* data, uint32_t id) {
   if (id != self->targetId || self->targetId == SPA_ID_INVALID) return;
   self->targetId = SPA_ID_INVALID;
   self->targetGone = true;
-  std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
-               PrintableText(self->target).c_str());
+  ReportChosenDeviceGone(self->target);
 }
 
 // Loop thread, or a caller with the loop's lock held before the loop starts.
@@ -507,9 +507,10 @@ bool PipeWireOutput::Connection::AtRealTimePace(std::uint64_t frames, std::uint6
 }
 
 void PipeWireOutput::Connection::Tick() {
+  NoteOutputCycleFrames(lastCycleFrames.load(std::memory_order_relaxed));  // the graph's quantum, for the state
   if (targetBack) {
     targetBack = false;
-    std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", PrintableText(target).c_str());
+    ReportChosenDeviceBack(target);
     broken = true;  // a new stream, linked by target.object to the sink again
   }
   if (broken) {

@@ -22,6 +22,25 @@ constexpr int kPollsPerReopenAttempt = 12;  // about every 250 ms
 
 SdlOutput::~SdlOutput() { Close(); }
 
+// SDL's PulseAudio driver asks the server for a queue of one period and
+// takes no latency of ours; libpulse reads PULSE_LATENCY_MSEC at every
+// stream connection (reopenings included), and nothing else reaches it.
+// This is the library's one write to the environment, and the grep of
+// tests/environment_writes_test.sh keeps it the only one.  It is made on
+// the thread that starts the device (InitDSound), before this output's
+// watcher and SDL's audio threads exist (the audio subsystem is down until
+// the SDL_InitSubSystem after it), and only when the variable does not hold
+// the value already: in the usual process, once, before any thread of the
+// library or of SDL runs.  A program whose own threads read the
+// environment meanwhile starts the device before them (docs/library.md).
+// A latency left at the default keeps a PULSE_LATENCY_MSEC the user set.
+void SdlOutput::AskPulseForLatency(std::uint32_t latencyMs, bool chosen) {
+  const std::string wanted = std::to_string(latencyMs);
+  const char* current = std::getenv("PULSE_LATENCY_MSEC");
+  if (current != nullptr && (!chosen || wanted == current)) return;
+  ::setenv("PULSE_LATENCY_MSEC", wanted.c_str(), 1);
+}
+
 // The callback mixes only while the output is live (see Withdraw); a
 // callback that SDL still makes after that plays silence.  Both stores and
 // the load are sequentially consistent, against Withdraw's store and load.
@@ -92,8 +111,7 @@ bool SdlOutput::OpenDevice(bool fallBackToDefault) {
     if (device != 0) {
       onDefault_ = true;
       pollsUntilLookingBack_ = kPollsPerReopenAttempt;
-      std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
-                   device_name_.c_str());
+      ReportChosenDeviceGone(device_name_);
     }
   }
   if (device == 0) return false;
@@ -116,8 +134,7 @@ void SdlOutput::CloseDevice() {
 bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
   QuietSystemSoundLibraries();
-  // Read by libpulse at every stream connection, reopenings included.
-  ::setenv("PULSE_LATENCY_MSEC", std::to_string(latencyMs_).c_str(), /*overwrite=*/latencyChosen_ ? 1 : 0);
+  AskPulseForLatency(latencyMs_, latencyChosen_);
   ownsSubsystem_ = SDL_WasInit(SDL_INIT_AUDIO) == 0;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ReportOutputFailure("sdl", SDL_GetError());
@@ -157,7 +174,7 @@ void SdlOutput::Watch() {
         if (chosenBack) {
           chosenListedAs_ = listedAs;
           onDefault_ = false;
-          std::fprintf(stderr, "velmo: the sound device %s is back; playing on it again\n", device_name_.c_str());
+          ReportChosenDeviceBack(device_name_);
         }
       }
       const bool removed = chosenBack || simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||

@@ -105,6 +105,7 @@ class SdlOutput final : public AudioOutput {
   std::uint32_t SampleRate() const override { return rate_; }
   std::uint32_t PeriodFrames() const override { return period_; }
   std::uint32_t LatencyMs() const { return latencyMs_; }
+  double RunningLatencyMs() const override { return latencyMs_; }
   bool Open(MixSource& source, OutputEvents& events) override;
   void Close() override;
 
@@ -118,6 +119,7 @@ class SdlOutput final : public AudioOutput {
 
  private:
   static void Callback(void* self, std::uint8_t* stream, int bytes);
+  static void AskPulseForLatency(std::uint32_t latencyMs, bool chosen);
   bool OpenDevice(bool fallBackToDefault = false);
   std::string ChosenDeviceListedAs() const;
   void StartDevice();
