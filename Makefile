@@ -45,5 +45,9 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 
+# build/ may hold a Debian chroot of scripts/check-debian: never delete
+# through a bind mount it may still have (an interrupted run).
 clean:
-	rm -rf build
+	@if findmnt -rn -o TARGET | grep -q "^$(CURDIR)/build/"; then \
+	  echo "make clean: something is still mounted under build/; unmount it first" >&2; exit 1; fi
+	rm -rf --one-file-system build
