@@ -98,8 +98,8 @@ bool SdlOutput::OpenDevice(bool fallBackToDefault) {
   }
   if (device == 0) return false;
   device_ = device;
-  callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
-  lastProgress_ = std::chrono::steady_clock::now();
+  callbacksAtOpen_ = callbacks_.load(std::memory_order_relaxed);
+  watch_.Reset(callbacksAtOpen_, std::chrono::steady_clock::now());
   deviceOpen_.store(true, std::memory_order_release);
   return true;
 }
@@ -180,8 +180,7 @@ void SdlOutput::Watch() {
         pollsUntilRetry = kPollsPerReopenAttempt;
       } else if (callbacks_.load(std::memory_order_relaxed) != callbacksAtOpen_) {
         events_->OnOutputRestored();
-        seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
-        lastProgress_ = std::chrono::steady_clock::now();
+        watch_.Reset(callbacks_.load(std::memory_order_relaxed), std::chrono::steady_clock::now());
         live_.store(true, std::memory_order_seq_cst);
         reopenings_.fetch_add(1, std::memory_order_release);
       }
@@ -232,25 +231,23 @@ bool SdlOutput::RestartDriver() {
 bool SdlOutput::OutputStalled() {
   const auto now = std::chrono::steady_clock::now();
   const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
-  if (count != seenCallbacks_) {
-    seenCallbacks_ = count;
-    lastProgress_ = now;
-    return false;
-  }
+  if (watch_.Look(count, now)) return false;
   if (count - callbacksAtOpen_ <= queueFillCallbacks_) return false;
-  return now - lastProgress_ >= kStallLimit;
+  return watch_.SinceProgress(now) >= kStallLimit;
 }
 
 // From the callback's last run until the loss was seen, nothing mixed: up to
 // kStallLimit for a stalled device.  That time is mixed now, into nothing,
 // before the device keeps time itself, so that the music carries on where
 // it would be had it been heard and an effect started meanwhile is not heard
-// late.  A device that never called back has had no time pass for it.
+// late.  A device that never called back has had no time pass for it, and
+// one whose callback ran since the last poll (a device left while it plays,
+// for the chosen one) has mixed until a moment ago (CallbackWatch::Unmixed).
 // Called by the watcher, with the callback withdrawn.
 void SdlOutput::MakeUpSilentTime() {
-  if (callbacks_.load(std::memory_order_relaxed) == callbacksAtOpen_) return;
-  const auto silent = std::min<std::chrono::steady_clock::duration>(std::chrono::steady_clock::now() - lastProgress_,
-                                                                    kStallLimit + 2 * kStatusPoll);
+  const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
+  if (count == callbacksAtOpen_) return;
+  const auto silent = watch_.Unmixed(count, std::chrono::steady_clock::now(), kStallLimit + 2 * kStatusPoll);
   const auto frames = static_cast<std::size_t>(std::chrono::duration<double>(silent).count() * rate_);
   for (std::size_t done = 0; done < frames; done += period_)
     source_->Render(scratch_.data(), std::min<std::size_t>(period_, frames - done));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/audio/audio_output.h"
+#include "platform/audio/outputs/callback_watch.h"
 
 namespace velmo {
 
@@ -162,11 +163,10 @@ class SdlOutput final : public AudioOutput {
   // publishes nothing through it, so relaxed ordering on both sides.
   std::atomic<std::uint64_t> callbacks_{0};
   // The watcher's view of the count: what it was when the device opened,
-  // the last one seen and when it last moved.  Written by whoever opens the
-  // device, which is the watcher after Open has started it.
+  // and the last one seen and when it last moved.  Written by whoever opens
+  // the device, which is the watcher after Open has started it.
   std::uint64_t callbacksAtOpen_ = 0;
-  std::uint64_t seenCallbacks_ = 0;
-  std::chrono::steady_clock::time_point lastProgress_{};
+  CallbackWatch watch_;
   std::thread watcher_;
   std::mutex mutex_;
   std::condition_variable wake_;
