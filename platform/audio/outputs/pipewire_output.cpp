@@ -59,6 +59,8 @@ struct PipeWireApi {
   void (*thread_loop_signal)(pw_thread_loop*, bool);
   int (*thread_loop_timed_wait)(pw_thread_loop*, int);
   void (*proxy_destroy)(pw_proxy*);
+  // Optional (counts late cycles when there): from 0.3.50, as `requested`.
+  int (*stream_get_time_n)(pw_stream*, pw_time*, size_t) = nullptr;
 
   const char* clientConfig = nullptr;  // PipeWireClientConfig of the library's version
 };
@@ -164,6 +166,9 @@ const PipeWireApi* LoadPipeWire() {
     find(api.stream_connect, "pw_stream_connect");
     find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
     find(api.stream_queue_buffer, "pw_stream_queue_buffer");
+    // Optional: without it no late cycle is counted.
+    api.stream_get_time_n =
+        reinterpret_cast<decltype(api.stream_get_time_n)>(dlsym(library, "pw_stream_get_time_n"));
     // A library that cannot be used stays loaded, and is never called.
     if (!missing.empty()) LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
     loaded = missing.empty();
@@ -245,6 +250,16 @@ struct PipeWireOutput::Connection {
   // against anything else, so relaxed.
   std::atomic<std::uint64_t> framesAsked{0};
   std::atomic<std::uint32_t> lastCycleFrames{0};
+  // Cycles the process callback ran, and those that started more than half
+  // a cycle later than the one before had ended by the graph's clock
+  // (pw_time's `now`): a cycle the driver ran late or skipped, heard as a
+  // break.  Counted for benchmarks and a VELMO_DEBUG summary at Close,
+  // never written out from the data thread; figures on their own, relaxed.
+  std::atomic<std::uint64_t> cycles{0};
+  std::atomic<std::uint64_t> lateCycles{0};
+  // The data thread's own: the graph time and length of its last cycle.
+  std::int64_t lastCycleNs = 0;
+  std::uint64_t lastCycleLengthNs = 0;
 
   // The loop thread's own state.
   bool broken = false;  // a callback saw the server or the stream fail
@@ -270,6 +285,7 @@ struct PipeWireOutput::Connection {
   std::atomic<std::uint64_t> connectAttempts{0};
 
   static void OnProcess(void* data);
+  void CountCycle(std::size_t frames);
   static void OnStreamState(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
   static void OnCoreDone(void* data, uint32_t id, int seq);
@@ -320,11 +336,29 @@ void PipeWireOutput::Connection::OnProcess(void* data) {
   self->rendering.store(false, std::memory_order_release);
   self->lastCycleFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
   self->framesAsked.fetch_add(frames, std::memory_order_relaxed);
+  self->CountCycle(frames);
 
   plane.chunk->offset = 0;
   plane.chunk->stride = kStride;
   plane.chunk->size = static_cast<std::uint32_t>(frames * kStride);
   self->api->stream_queue_buffer(self->stream, buffer);
+}
+
+// Data thread, from process.  pw_stream_get_time_n copies the stream's time
+// report, which the stream updates at every cycle, and makes no system call.
+// A cycle whose graph time is more than one and a half of the last cycle's
+// length after that cycle's is late (or cycles were skipped between).  The
+// first cycle of a stream is compared with nothing.
+void PipeWireOutput::Connection::CountCycle(std::size_t frames) {
+  cycles.fetch_add(1, std::memory_order_relaxed);
+  if (api->stream_get_time_n == nullptr) return;
+  pw_time time{};
+  if (api->stream_get_time_n(stream, &time, sizeof time) < 0 || time.now == 0) return;
+  if (lastCycleNs != 0 && time.now > lastCycleNs &&
+      static_cast<std::uint64_t>(time.now - lastCycleNs) > lastCycleLengthNs + lastCycleLengthNs / 2)
+    lateCycles.fetch_add(1, std::memory_order_relaxed);
+  lastCycleNs = time.now;
+  lastCycleLengthNs = static_cast<std::uint64_t>(frames) * 1'000'000'000 / rate;
 }
 
 // Loop thread.  An error, or a stream that falls back to unconnected without
@@ -480,6 +514,7 @@ bool PipeWireOutput::Connection::Connect() {
   seenFrames = framesAsked.load(std::memory_order_relaxed);
   lastTickNs = MonotonicNs();
   cycleWatch.Reset(seenFrames, std::chrono::steady_clock::now());
+  lastCycleNs = 0;  // the new stream's process has not run yet
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
   if (const int res = api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1); res < 0) {
@@ -668,6 +703,10 @@ void PipeWireOutput::Close() {
   if (!connection_) return;
   Connection* c = connection_.get();
   const PipeWireApi* api = c->api;
+  if (OutputDebugWanted())
+    std::fprintf(stderr, "velmo: pipewire: %llu cycles played, %llu of them late or after skipped ones\n",
+                 static_cast<unsigned long long>(c->cycles.load(std::memory_order_relaxed)),
+                 static_cast<unsigned long long>(c->lateCycles.load(std::memory_order_relaxed)));
   api->thread_loop_lock(c->loop);
   c->StopMixing();
   c->Disconnect();
@@ -681,6 +720,14 @@ void PipeWireOutput::Close() {
 
 std::uint64_t PipeWireOutput::ContextsCreated() const {
   return connection_ ? connection_->contextsMade.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint64_t PipeWireOutput::Cycles() const {
+  return connection_ ? connection_->cycles.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint64_t PipeWireOutput::LateCycles() const {
+  return connection_ ? connection_->lateCycles.load(std::memory_order_relaxed) : 0;
 }
 
 std::uint64_t PipeWireOutput::ConnectAttempts() const {

@@ -80,6 +80,11 @@ class PipeWireOutput final : public AudioOutput {
   // reconnects) and the connections tried.  0 when not open.
   std::uint64_t ContextsCreated() const;
   std::uint64_t ConnectAttempts() const;
+  // Since Open: the stream's cycles, and those that came late by the
+  // graph's clock (or after cycles skipped), counted on the data thread and
+  // only read here.  With VELMO_DEBUG=1, Close says both on standard error.
+  std::uint64_t Cycles() const;
+  std::uint64_t LateCycles() const;
 
   struct Connection;  // the loop, context, core and stream (pipewire_output.cpp)
 
