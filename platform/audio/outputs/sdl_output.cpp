@@ -94,6 +94,12 @@ bool SdlOutput::OpenDevice(bool fallBackToDefault) {
     if (device != 0) {
       onDefault_ = true;
       return_.Start(std::chrono::steady_clock::now());
+      // SDL keeps a removed device in its list until the list is next
+      // asked for, and names a device added meanwhile with the same
+      // description "NAME (2)", which is never taken for the chosen one: a
+      // walk now drops the removed entry, so that the chosen device, when
+      // it returns, is listed under its own name again.
+      ListedSdlDeviceNames();
       std::fprintf(stderr, "velmo: the sound device %s went away; playing on the default device until it returns\n",
                    device_name_.c_str());
     }
