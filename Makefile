@@ -34,7 +34,8 @@ asan: deps
 # against a running mixer, the timer, the stream against the real timer.
 # The rest of the suite is single-threaded and gains nothing from it.
 # tests/CMakeLists.txt gives their tests the label "threads".
-TSAN_TARGETS = audio_device_test audio_device_realtime_test platform_services_test stream_thread_stress_test
+TSAN_TARGETS = audio_device_test audio_device_realtime_test platform_services_test stream_thread_stress_test \
+  output_timing_test
 
 tsan: deps
 	cmake --preset tsan

@@ -1,5 +1,7 @@
 // Heap allocations on PipeWire's real-time thread while the native output
-// plays (there must be none), counted the way bench_mixer counts them.
+// plays (there must be none), counted the way bench_mixer counts them, and
+// the stream's cycles that came late or after skipped ones, as the output
+// counts them from the stream's own time (late_cycles, of cycles).
 //
 //   build/default/bench/bench_pipewire_output
 //
@@ -64,10 +66,16 @@ void NativeOutputPlaying(benchmark::State& state) {
   }
   bench::allocations.store(0);
   const long rendersBefore = source.renders.load();
+  const std::uint64_t cyclesBefore = output.Cycles();
+  const std::uint64_t lateBefore = output.LateCycles();
   for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const long renders = source.renders.load() - rendersBefore;
   const long allocations = bench::allocations.load();
+  const std::uint64_t cycles = output.Cycles() - cyclesBefore;
+  const std::uint64_t late = output.LateCycles() - lateBefore;
   output.Close();
+  state.counters["cycles"] = static_cast<double>(cycles);
+  state.counters["late_cycles"] = static_cast<double>(late);
   state.counters["renders"] = static_cast<double>(renders);
   state.counters["allocations"] = static_cast<double>(allocations);
   state.counters["allocs_per_cycle"] = renders > 0 ? static_cast<double>(allocations) / renders : 0.0;

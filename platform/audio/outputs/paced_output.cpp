@@ -39,24 +39,19 @@ void PacedOutput::Close() {
   Finish();
 }
 
-// Periods are scheduled on absolute times, so the pace does not drift with
-// the time each mix takes.  After a long stall (a suspended machine, a
-// debugger) the schedule starts again from now instead of racing to catch
-// up.
+// See PaceSchedule for when each period is mixed.
 void PacedOutput::Run() {
-  using Clock = std::chrono::steady_clock;
+  using Clock = PaceSchedule::Clock;
   const auto periodLength = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(static_cast<double>(periodFrames_) / sampleRate_));
-  auto due = Clock::now();
+  PaceSchedule schedule(periodLength, Clock::now());
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
     lock.unlock();
     source_->Render(period_.data(), periodFrames_);
     Consume(period_.data(), periodFrames_);
     lock.lock();
-    due += periodLength;
-    const auto now = Clock::now();
-    if (now - due > 20 * periodLength) due = now;
+    const auto due = schedule.Next(Clock::now());
     wake_.wait_until(lock, due, [this] { return stopping_; });
   }
 }

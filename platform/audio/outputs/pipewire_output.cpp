@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,9 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/audio/outputs/callback_watch.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/output_status.h"
+#include "platform/audio/outputs/sink_target_watch.h"
 
 namespace velmo {
 
@@ -57,6 +60,8 @@ struct PipeWireApi {
   void (*thread_loop_signal)(pw_thread_loop*, bool);
   int (*thread_loop_timed_wait)(pw_thread_loop*, int);
   void (*proxy_destroy)(pw_proxy*);
+  // Optional (counts late cycles when there): from 0.3.50, as `requested`.
+  int (*stream_get_time_n)(pw_stream*, pw_time*, size_t) = nullptr;
 
   const char* clientConfig = nullptr;  // PipeWireClientConfig of the library's version
 };
@@ -162,6 +167,9 @@ const PipeWireApi* LoadPipeWire() {
     find(api.stream_connect, "pw_stream_connect");
     find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
     find(api.stream_queue_buffer, "pw_stream_queue_buffer");
+    // Optional: without it no late cycle is counted.
+    api.stream_get_time_n =
+        reinterpret_cast<decltype(api.stream_get_time_n)>(dlsym(library, "pw_stream_get_time_n"));
     // A library that cannot be used stays loaded, and is never called.
     if (!missing.empty()) LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
     loaded = missing.empty();
@@ -186,7 +194,10 @@ std::uint64_t MonotonicNs() {
 
 constexpr std::uint64_t kTickNs = 20'000'000;  // the loop's timer: every 20 ms
 constexpr int kTicksPerReconnect = 12;          // a new connection about every 250 ms
-constexpr int kTicksToStall = static_cast<int>(PipeWireOutput::kStallLimitMs * 1'000'000 / kTickNs);
+constexpr std::chrono::milliseconds kStallLimit{PipeWireOutput::kStallLimitMs};
+// The most time made up for a stall: the limit, and the two ticks either
+// side of it.
+constexpr auto kMostUnmixed = kStallLimit + std::chrono::nanoseconds(2 * kTickNs);
 
 // Where the server's socket is, as libpipewire looks for it.
 std::string ServerSocketPath() {
@@ -240,27 +251,45 @@ struct PipeWireOutput::Connection {
   // against anything else, so relaxed.
   std::atomic<std::uint64_t> framesAsked{0};
   std::atomic<std::uint32_t> lastCycleFrames{0};
+  // Cycles the process callback ran, and those that started more than half
+  // a cycle later than the one before had ended by the graph's clock
+  // (pw_time's `now`): a cycle the driver ran late or skipped, heard as a
+  // break.  Counted for benchmarks and a VELMO_DEBUG summary at Close,
+  // never written out from the data thread; figures on their own, relaxed.
+  std::atomic<std::uint64_t> cycles{0};
+  std::atomic<std::uint64_t> lateCycles{0};
+  // The data thread's own: the graph time and length of its last cycle.
+  std::int64_t lastCycleNs = 0;
+  std::uint64_t lastCycleLengthNs = 0;
 
   // The loop thread's own state.
   bool broken = false;  // a callback saw the server or the stream fail
   // The chosen sink, watched in the registry: when it goes the session
   // manager moves the stream to the default; when it comes back the stream
-  // is connected anew so that it is linked to it again.
+  // is connected anew so that it is linked to it again.  `registrySync` is
+  // the core sync whose answer says the registry has listed every global.
   pw_registry* registry = nullptr;
   spa_hook registryListener{};
-  std::uint32_t targetId = SPA_ID_INVALID;
-  bool targetGone = false;
+  SinkTargetWatch targetWatch;
+  int registrySync = -1;
   bool targetBack = false;
   bool lost = false;    // OnOutputLost reported, OnOutputRestored not yet
   int ticksUntilReconnect = 0;
   std::uint64_t seenFrames = 0;    // framesAsked at the last tick
   std::uint64_t lastTickNs = 0;    // CLOCK_MONOTONIC at the last tick
-  int ticksWithoutCycle = 0;
+  CallbackWatch cycleWatch;        // framesAsked, and when it last moved
   bool cycledSinceConnect = false;
+  // Contexts made, and connections tried, in this output's life: one
+  // context serves every connection (see Connect).  Written by the loop,
+  // read by anyone (ContextsCreated), each a figure on its own: relaxed.
+  std::atomic<std::uint64_t> contextsMade{0};
+  std::atomic<std::uint64_t> connectAttempts{0};
 
   static void OnProcess(void* data);
+  void CountCycle(std::size_t frames);
   static void OnStreamState(void* data, pw_stream_state old, pw_stream_state state, const char* error);
   static void OnCoreError(void* data, uint32_t id, int seq, int res, const char* message);
+  static void OnCoreDone(void* data, uint32_t id, int seq);
   static void OnTick(void* data, uint64_t expirations);
   static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props);
   static void OnGlobalRemove(void* data, uint32_t id);
@@ -270,6 +299,8 @@ struct PipeWireOutput::Connection {
 
   bool Connect();
   void Disconnect();
+  void DestroyContext();
+  void Said(SinkTargetWatch::Change change);
   void StopMixing();
   void MakeUpSilentTime();
   void Tick();
@@ -306,11 +337,29 @@ void PipeWireOutput::Connection::OnProcess(void* data) {
   self->rendering.store(false, std::memory_order_release);
   self->lastCycleFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
   self->framesAsked.fetch_add(frames, std::memory_order_relaxed);
+  self->CountCycle(frames);
 
   plane.chunk->offset = 0;
   plane.chunk->stride = kStride;
   plane.chunk->size = static_cast<std::uint32_t>(frames * kStride);
   self->api->stream_queue_buffer(self->stream, buffer);
+}
+
+// Data thread, from process.  pw_stream_get_time_n copies the stream's time
+// report, which the stream updates at every cycle, and makes no system call.
+// A cycle whose graph time is more than one and a half of the last cycle's
+// length after that cycle's is late (or cycles were skipped between).  The
+// first cycle of a stream is compared with nothing.
+void PipeWireOutput::Connection::CountCycle(std::size_t frames) {
+  cycles.fetch_add(1, std::memory_order_relaxed);
+  if (api->stream_get_time_n == nullptr) return;
+  pw_time time{};
+  if (api->stream_get_time_n(stream, &time, sizeof time) < 0 || time.now == 0) return;
+  if (lastCycleNs != 0 && time.now > lastCycleNs &&
+      static_cast<std::uint64_t>(time.now - lastCycleNs) > lastCycleLengthNs + lastCycleLengthNs / 2)
+    lateCycles.fetch_add(1, std::memory_order_relaxed);
+  lastCycleNs = time.now;
+  lastCycleLengthNs = static_cast<std::uint64_t>(frames) * 1'000'000'000 / rate;
 }
 
 // Loop thread.  An error, or a stream that falls back to unconnected without
@@ -338,40 +387,67 @@ void PipeWireOutput::Connection::OnGlobal(void* data, uint32_t id, uint32_t, con
   if (props == nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
   const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
   if (name == nullptr || self->target != name) return;
-  self->targetId = id;
-  if (self->targetGone) {
-    self->targetGone = false;
-    self->targetBack = true;
-  }
+  self->Said(self->targetWatch.Announced(id));
 }
 
 void PipeWireOutput::Connection::OnGlobalRemove(void* data, uint32_t id) {
   auto* self = static_cast<Connection*>(data);
-  if (id != self->targetId || self->targetId == SPA_ID_INVALID) return;
-  self->targetId = SPA_ID_INVALID;
-  self->targetGone = true;
-  ReportChosenDeviceGone(self->target);
+  self->Said(self->targetWatch.Removed(id));
+}
+
+void PipeWireOutput::Connection::OnCoreDone(void* data, uint32_t id, int seq) {
+  auto* self = static_cast<Connection*>(data);
+  if (id != PW_ID_CORE || self->registry == nullptr || seq != self->registrySync) return;
+  self->Said(self->targetWatch.Listed());
+}
+
+// Loop thread: what a change of the chosen sink means for the stream, said
+// in one line.  A sink back to a stream on the default needs a new stream,
+// made at the next tick, outside the registry's callback.
+void PipeWireOutput::Connection::Said(SinkTargetWatch::Change change) {
+  switch (change) {
+    case SinkTargetWatch::Change::kNone:
+      return;
+    case SinkTargetWatch::Change::kGone:
+      ReportChosenDeviceGone(target);
+      return;
+    case SinkTargetWatch::Change::kBack:
+      targetBack = true;
+      return;
+    case SinkTargetWatch::Change::kBackLinked:
+      ReportChosenDeviceBack(target);
+      return;
+  }
 }
 
 // Loop thread, or a caller with the loop's lock held before the loop starts.
+//
+// The context is made once, at the first attempt, and kept until Close: it
+// reads the client configuration, loads its modules (module-rt may ask
+// rtkit over D-Bus) and starts the real-time data thread, which is far too
+// much to do four times a second, under the loop's lock, while a server is
+// away.  Each attempt connects a new core through it.
 bool PipeWireOutput::Connection::Connect() {
-  context = api->context_new(api->thread_loop_get_loop(loop),
-                             api->properties_new(PW_KEY_CONFIG_NAME, api->clientConfig, nullptr), 0);
+  connectAttempts.fetch_add(1, std::memory_order_relaxed);
   if (context == nullptr) {
-    problem = std::string("pw_context_new: ") + std::strerror(errno);
-    return false;
+    context = api->context_new(api->thread_loop_get_loop(loop),
+                               api->properties_new(PW_KEY_CONFIG_NAME, api->clientConfig, nullptr), 0);
+    if (context == nullptr) {
+      problem = std::string("pw_context_new: ") + std::strerror(errno);
+      return false;
+    }
+    contextsMade.fetch_add(1, std::memory_order_relaxed);
   }
   core = api->context_connect(context, nullptr, 0);
   if (core == nullptr) {
     problem = std::string("pw_context_connect: ") + std::strerror(errno);
-    api->context_destroy(context);
-    context = nullptr;
     return false;
   }
   static const pw_core_events coreEvents = [] {
     pw_core_events events{};
     events.version = PW_VERSION_CORE_EVENTS;
     events.error = &Connection::OnCoreError;
+    events.done = &Connection::OnCoreDone;
     return events;
   }();
   spa_zero(coreListener);
@@ -417,11 +493,12 @@ bool PipeWireOutput::Connection::Connect() {
         return e;
       }();
       spa_zero(registryListener);
+      targetWatch.Connected();
       pw_registry_add_listener(registry, &registryListener, &registryEvents, this);
+      registrySync = pw_core_sync(core, PW_ID_CORE, 0);
     }
   }
-  targetId = SPA_ID_INVALID;
-  targetGone = targetBack = false;
+  targetBack = false;
 
   std::uint8_t podSpace[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(podSpace, sizeof podSpace);
@@ -436,7 +513,8 @@ bool PipeWireOutput::Connection::Connect() {
   cycledSinceConnect = false;
   seenFrames = framesAsked.load(std::memory_order_relaxed);
   lastTickNs = MonotonicNs();
-  ticksWithoutCycle = 0;
+  cycleWatch.Reset(seenFrames, std::chrono::steady_clock::now());
+  lastCycleNs = 0;  // the new stream's process has not run yet
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
   if (const int res = api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1); res < 0) {
@@ -448,9 +526,9 @@ bool PipeWireOutput::Connection::Connect() {
 }
 
 // Loop thread (or a caller with the lock, the loop stopped or not): tears
-// down the stream, core and context.  Destroying the stream takes its node
-// out of the data thread's loop and waits for that, so process does not run
-// on it afterwards.
+// down the stream and core; the context stays for the next connection.
+// Destroying the stream takes its node out of the data thread's loop and
+// waits for that, so process does not run on it afterwards.
 void PipeWireOutput::Connection::Disconnect() {
   if (stream != nullptr) {
     spa_hook_remove(&streamListener);
@@ -467,6 +545,10 @@ void PipeWireOutput::Connection::Disconnect() {
     api->core_disconnect(core);
     core = nullptr;
   }
+}
+
+// With the loop's lock, once disconnected (Close, or an Open that failed).
+void PipeWireOutput::Connection::DestroyContext() {
   if (context != nullptr) {
     api->context_destroy(context);
     context = nullptr;
@@ -485,10 +567,17 @@ void PipeWireOutput::Connection::StopMixing() {
 // before the device keeps time itself, so that the music carries on where it
 // would be had it been heard and an effect started meanwhile is not heard
 // late.  Loop thread, with mixing stopped.
+//
+// The time is measured on the clock from the tick that last saw the stream
+// called (CallbackWatch::Unmixed), not counted in ticks: a loop that runs
+// late still makes up all of it.
 void PipeWireOutput::Connection::MakeUpSilentTime() {
   if (!cycledSinceConnect || lost) return;
-  const auto frames = static_cast<std::size_t>(static_cast<std::uint64_t>(ticksWithoutCycle) * rate * kTickNs /
-                                               1'000'000'000);
+  const auto unmixed =
+      cycleWatch.Unmixed(framesAsked.load(std::memory_order_relaxed), std::chrono::steady_clock::now(), kMostUnmixed);
+  const auto frames = static_cast<std::size_t>(
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(unmixed).count()) * rate /
+      1'000'000'000);
   for (std::size_t done = 0; done < frames; done += quantum)
     source->Render(scratch.data(), std::min<std::size_t>(quantum, frames - done));
 }
@@ -532,14 +621,14 @@ void PipeWireOutput::Connection::Tick() {
     return;
   }
   const std::uint64_t asked = framesAsked.load(std::memory_order_relaxed);
+  const auto clock = std::chrono::steady_clock::now();
   const std::uint64_t now = MonotonicNs();
   const std::uint64_t frames = asked - seenFrames;
   const std::uint64_t elapsedNs = now - lastTickNs;
   seenFrames = asked;
   lastTickNs = now;
-  if (frames != 0) {
+  if (cycleWatch.Look(asked, clock)) {
     cycledSinceConnect = true;
-    ticksWithoutCycle = 0;
     if (lost && AtRealTimePace(frames, elapsedNs)) {
       // The stream is linked and the server calls it: the device hears of
       // it before the first mix.
@@ -551,7 +640,7 @@ void PipeWireOutput::Connection::Tick() {
   }
   // Connected, called before, and silent since: a stalled server.  A stream
   // never called yet is waiting for a sink, and is left to wait.
-  if (cycledSinceConnect && !lost && ++ticksWithoutCycle >= kTicksToStall) {
+  if (cycledSinceConnect && !lost && cycleWatch.SinceProgress(clock) >= kStallLimit) {
     StopMixing();
     MakeUpSilentTime();
     lost = true;
@@ -600,6 +689,7 @@ bool PipeWireOutput::Open(MixSource& source, OutputEvents& events) {
     ReportOutputFailure("pipewire", c->problem.empty() ? std::string("its loop did not start") : c->problem);
     c->StopMixing();
     c->Disconnect();
+    c->DestroyContext();
     if (c->timer != nullptr) pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
     api->thread_loop_unlock(c->loop);
     api->thread_loop_destroy(c->loop);
@@ -614,14 +704,35 @@ void PipeWireOutput::Close() {
   if (!connection_) return;
   Connection* c = connection_.get();
   const PipeWireApi* api = c->api;
+  if (OutputDebugWanted())
+    WriteDiagnostic("velmo: pipewire: " + std::to_string(c->cycles.load(std::memory_order_relaxed)) +
+                    " cycles played, " + std::to_string(c->lateCycles.load(std::memory_order_relaxed)) +
+                    " of them late or after skipped ones");
   api->thread_loop_lock(c->loop);
   c->StopMixing();
   c->Disconnect();
+  c->DestroyContext();
   pw_loop_destroy_source(api->thread_loop_get_loop(c->loop), c->timer);
   api->thread_loop_unlock(c->loop);
   api->thread_loop_stop(c->loop);
   api->thread_loop_destroy(c->loop);
   connection_.reset();
+}
+
+std::uint64_t PipeWireOutput::ContextsCreated() const {
+  return connection_ ? connection_->contextsMade.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint64_t PipeWireOutput::Cycles() const {
+  return connection_ ? connection_->cycles.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint64_t PipeWireOutput::LateCycles() const {
+  return connection_ ? connection_->lateCycles.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint64_t PipeWireOutput::ConnectAttempts() const {
+  return connection_ ? connection_->connectAttempts.load(std::memory_order_relaxed) : 0;
 }
 
 // The socket first: on a machine without a server the library is never

@@ -45,9 +45,10 @@ constexpr std::uint32_t PipeWireQuantumFor(std::uint32_t rate, std::uint32_t lat
 // stream that falls back to unconnected is noted by the loop's callbacks;
 // the loop's own timer, which runs every 20 ms, then stops the process
 // callback from mixing (it renders silence from then on), waits for a mix
-// in flight to end, tears down the stream, core and context, and reports
-// the output lost.  It tries a new context, core and stream every 250 ms
-// until one connects.  A connected stream is never torn down for want of a
+// in flight to end, tears down the stream and core, and reports the output
+// lost.  It tries a new core and stream every 250 ms until one connects,
+// all through the one context made at Open (a context loads modules and
+// starts a real-time thread; a core is one connection to the server).  A connected stream is never torn down for want of a
 // sink: the session manager links it when a sink appears, and until then
 // the stream waits.  The output is reported restored when the process
 // callback of the new stream has run (so the stream is linked and
@@ -74,6 +75,16 @@ class PipeWireOutput final : public AudioOutput {
   std::uint32_t QuantumFrames() const { return quantum_; }
   bool Open(MixSource& source, OutputEvents& events) override;
   void Close() override;
+
+  // Since Open: the contexts made (one, however often the output
+  // reconnects) and the connections tried.  0 when not open.
+  std::uint64_t ContextsCreated() const;
+  std::uint64_t ConnectAttempts() const;
+  // Since Open: the stream's cycles, and those that came late by the
+  // graph's clock (or after cycles skipped), counted on the data thread and
+  // only read here.  With VELMO_DEBUG=1, Close says both on standard error.
+  std::uint64_t Cycles() const;
+  std::uint64_t LateCycles() const;
 
   struct Connection;  // the loop, context, core and stream (pipewire_output.cpp)
 

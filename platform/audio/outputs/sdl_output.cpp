@@ -17,6 +17,7 @@ namespace velmo {
 
 namespace {
 constexpr auto kStatusPoll = std::chrono::milliseconds(20);
+static_assert(std::is_same_v<SDL_AudioDeviceID, std::uint32_t>);
 constexpr int kPollsPerReopenAttempt = 12;  // about every 250 ms
 }  // namespace
 
@@ -67,33 +68,29 @@ void SdlOutput::Withdraw() {
   while (inCallback_.load(std::memory_order_seq_cst)) std::this_thread::yield();
 }
 
-// The name SDL lists the chosen device under, or empty while it is not
-// listed.  SDL's driver adds a returning device to the list as soon as the
-// server announces it, but SDL keeps a removed device in the list until the
-// list is next asked for, and names a device added meanwhile under the same
-// description "NAME (2)": a sink that comes back soon after it went comes
-// back under that name.  The bare name wins when both are listed.
-std::string SdlOutput::ChosenDeviceListedAs() const {
-  std::string suffixed;
-  const int count = SDL_GetNumAudioDevices(0);
-  for (int i = 0; i < count; ++i) {
-    const char* listed = SDL_GetAudioDeviceName(i, 0);
-    if (listed == nullptr) continue;
-    const std::string name = listed;
-    if (name == device_name_) return name;
-    const std::size_t base = device_name_.size();
-    if (suffixed.empty() && name.size() > base + 3 && name.compare(0, base, device_name_) == 0 &&
-        name.compare(base, 2, " (") == 0 && name.back() == ')' &&
-        name.find_first_not_of("0123456789", base + 2) == name.size() - 1)
-      suffixed = name;
-  }
-  return suffixed;
+std::mutex& SdlDeviceListLock() {
+  static std::mutex lock;
+  return lock;
 }
 
-// `fallBackToDefault`: when the chosen device does not open (it went away),
-// the default is opened instead, with one line saying so, and the watcher
-// goes back to the chosen one once SDL lists it again.
-bool SdlOutput::OpenDevice(bool fallBackToDefault) {
+namespace {
+
+// The names of SDL's playback devices, copied while the list is held.
+std::vector<std::string> ListedSdlDeviceNames() {
+  std::lock_guard<std::mutex> guard(SdlDeviceListLock());
+  std::vector<std::string> names;
+  const int count = SDL_GetNumAudioDevices(0);
+  for (int i = 0; i < count; ++i)
+    if (const char* listed = SDL_GetAudioDeviceName(i, 0)) names.emplace_back(listed);
+  return names;
+}
+
+}  // namespace
+
+// A device opened paused, or 0.  No changes allowed: SDL converts to what
+// the hardware takes, so the callback always receives float stereo at the
+// rate asked for.
+std::uint32_t SdlOutput::OpenSdlDevice(const char* name) {
   SDL_AudioSpec wanted{};
   wanted.freq = static_cast<int>(rate_);
   wanted.format = AUDIO_F32SYS;
@@ -102,23 +99,64 @@ bool SdlOutput::OpenDevice(bool fallBackToDefault) {
   wanted.callback = &SdlOutput::Callback;
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
-  // No changes allowed: SDL converts to what the hardware takes, so the
-  // callback always receives float stereo at the rate asked for.
-  const char* name = device_name_.empty() || onDefault_ ? nullptr : chosenListedAs_.c_str();
-  SDL_AudioDeviceID device = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+  return SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+}
+
+// `fallBackToDefault`: when the chosen device does not open (it went away),
+// the default is opened instead, with one line saying so, and the watcher
+// goes back to the chosen one once SDL lists it again.
+bool SdlOutput::OpenDevice(bool fallBackToDefault) {
+  const char* name = device_name_.empty() || onDefault_ ? nullptr : device_name_.c_str();
+  SDL_AudioDeviceID device = OpenSdlDevice(name);
   if (device == 0 && name != nullptr && fallBackToDefault) {
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    device = OpenSdlDevice(nullptr);
     if (device != 0) {
       onDefault_ = true;
-      pollsUntilLookingBack_ = kPollsPerReopenAttempt;
+      return_.Start(std::chrono::steady_clock::now());
+      // SDL keeps a removed device in its list until the list is next
+      // asked for, and names a device added meanwhile with the same
+      // description "NAME (2)", which is never taken for the chosen one: a
+      // walk now drops the removed entry, so that the chosen device, when
+      // it returns, is listed under its own name again.
+      ListedSdlDeviceNames();
       ReportChosenDeviceGone(device_name_);
     }
   }
   if (device == 0) return false;
+  UseDevice(device);
+  return true;
+}
+
+// The device the output plays on from now; it starts paused.
+void SdlOutput::UseDevice(std::uint32_t device) {
   device_ = device;
-  callbacksAtOpen_ = seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
-  lastProgress_ = std::chrono::steady_clock::now();
+  callbacksAtOpen_ = callbacks_.load(std::memory_order_relaxed);
+  watch_.Reset(callbacksAtOpen_, std::chrono::steady_clock::now());
   deviceOpen_.store(true, std::memory_order_release);
+}
+
+// On the default in place of the chosen device, once it is listed again:
+// it is opened while the default still plays, and only once it has opened
+// is the default left, by a loss and a reopening like any other.  A device
+// listed that will not open leaves the default playing, without a gap, and
+// is tried again later (ChosenDeviceReturn).  Whether the output left the
+// default.  Called by the watcher.
+bool SdlOutput::ReturnToChosenDevice() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!return_.LookDue(now) || !return_.Listed(ListedSdlDeviceNames(), device_name_, now)) return false;
+  const SDL_AudioDeviceID chosen = OpenSdlDevice(device_name_.c_str());
+  if (chosen == 0) {
+    return_.OpenFailed(now);
+    return false;
+  }
+  Withdraw();
+  MakeUpSilentTime();
+  events_->OnOutputLost();
+  CloseDevice();
+  onDefault_ = false;
+  UseDevice(chosen);
+  ReportChosenDeviceBack(device_name_);
+  StartDevice();
   return true;
 }
 
@@ -135,11 +173,13 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   if (subsystemUp_) return false;
   QuietSystemSoundLibraries();
   AskPulseForLatency(latencyMs_, latencyChosen_);
+  std::unique_lock<std::mutex> listLock(SdlDeviceListLock());
   ownsSubsystem_ = SDL_WasInit(SDL_INIT_AUDIO) == 0;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ReportOutputFailure("sdl", SDL_GetError());
     return false;
   }
+  listLock.unlock();
   subsystemUp_ = true;
   const char* driver = SDL_GetCurrentAudioDriver();
   driver_ = driver != nullptr ? driver : "";
@@ -147,6 +187,7 @@ bool SdlOutput::Open(MixSource& source, OutputEvents& events) {
   events_ = &events;
   if (!OpenDevice()) {
     ReportOutputFailure("sdl", SDL_GetError());
+    std::lock_guard<std::mutex> guard(SdlDeviceListLock());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     subsystemUp_ = false;
     return false;
@@ -163,21 +204,11 @@ void SdlOutput::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kStatusPoll, [this] { return stopping_; })) {
     lock.unlock();
-    if (device_ != 0 && live_.load(std::memory_order_relaxed)) {
-      // On the default in place of the chosen device: going back to it is
-      // a loss and a reopening like any other.
-      bool chosenBack = false;
-      if (onDefault_ && pollsUntilLookingBack_-- <= 0) {
-        pollsUntilLookingBack_ = kPollsPerReopenAttempt;
-        const std::string listedAs = ChosenDeviceListedAs();
-        chosenBack = !listedAs.empty();
-        if (chosenBack) {
-          chosenListedAs_ = listedAs;
-          onDefault_ = false;
-          ReportChosenDeviceBack(device_name_);
-        }
-      }
-      const bool removed = chosenBack || simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
+    if (device_ != 0 && live_.load(std::memory_order_relaxed) && onDefault_ && ReturnToChosenDevice()) {
+      // Playing silence on the chosen device until it first calls back,
+      // as after any reopening (below).
+    } else if (device_ != 0 && live_.load(std::memory_order_relaxed)) {
+      const bool removed = simulateRemoval_.exchange(false, std::memory_order_acq_rel) ||
                            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || OutputStalled();
       // The callback stops mixing before the device hears of the loss and
       // keeps time itself; closing may then take as long as SDL needs.
@@ -197,8 +228,7 @@ void SdlOutput::Watch() {
         pollsUntilRetry = kPollsPerReopenAttempt;
       } else if (callbacks_.load(std::memory_order_relaxed) != callbacksAtOpen_) {
         events_->OnOutputRestored();
-        seenCallbacks_ = callbacks_.load(std::memory_order_relaxed);
-        lastProgress_ = std::chrono::steady_clock::now();
+        watch_.Reset(callbacks_.load(std::memory_order_relaxed), std::chrono::steady_clock::now());
         live_.store(true, std::memory_order_seq_cst);
         reopenings_.fetch_add(1, std::memory_order_release);
       }
@@ -233,6 +263,7 @@ void SdlOutput::Watch() {
 // with no device of ours open.
 bool SdlOutput::RestartDriver() {
   if (!ownsSubsystem_ || driver_.empty()) return false;
+  std::lock_guard<std::mutex> guard(SdlDeviceListLock());
   return SDL_AudioInit(driver_.c_str()) == 0;
 }
 
@@ -249,25 +280,23 @@ bool SdlOutput::RestartDriver() {
 bool SdlOutput::OutputStalled() {
   const auto now = std::chrono::steady_clock::now();
   const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
-  if (count != seenCallbacks_) {
-    seenCallbacks_ = count;
-    lastProgress_ = now;
-    return false;
-  }
+  if (watch_.Look(count, now)) return false;
   if (count - callbacksAtOpen_ <= queueFillCallbacks_) return false;
-  return now - lastProgress_ >= kStallLimit;
+  return watch_.SinceProgress(now) >= kStallLimit;
 }
 
 // From the callback's last run until the loss was seen, nothing mixed: up to
 // kStallLimit for a stalled device.  That time is mixed now, into nothing,
 // before the device keeps time itself, so that the music carries on where
 // it would be had it been heard and an effect started meanwhile is not heard
-// late.  A device that never called back has had no time pass for it.
+// late.  A device that never called back has had no time pass for it, and
+// one whose callback ran since the last poll (a device left while it plays,
+// for the chosen one) has mixed until a moment ago (CallbackWatch::Unmixed).
 // Called by the watcher, with the callback withdrawn.
 void SdlOutput::MakeUpSilentTime() {
-  if (callbacks_.load(std::memory_order_relaxed) == callbacksAtOpen_) return;
-  const auto silent = std::min<std::chrono::steady_clock::duration>(std::chrono::steady_clock::now() - lastProgress_,
-                                                                    kStallLimit + 2 * kStatusPoll);
+  const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
+  if (count == callbacksAtOpen_) return;
+  const auto silent = watch_.Unmixed(count, std::chrono::steady_clock::now(), kStallLimit + 2 * kStatusPoll);
   const auto frames = static_cast<std::size_t>(std::chrono::duration<double>(silent).count() * rate_);
   for (std::size_t done = 0; done < frames; done += period_)
     source_->Render(scratch_.data(), std::min<std::size_t>(period_, frames - done));
@@ -284,6 +313,7 @@ void SdlOutput::Close() {
     watcher_.join();
   }
   CloseDevice();
+  std::lock_guard<std::mutex> guard(SdlDeviceListLock());
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
   subsystemUp_ = false;
 }
@@ -300,6 +330,7 @@ bool SdlAudioPresent() {
   static bool present = false;
   std::call_once(probed, [] {
     QuietSystemSoundLibraries();  // before SDL loads them
+    std::lock_guard<std::mutex> guard(SdlDeviceListLock());
     if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
       present = true;
     } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
@@ -317,6 +348,7 @@ bool SdlAudioPresent() {
 // SDL_GetDefaultAudioInfo gives, when the driver can tell.
 std::vector<AudioDevice> ListSdlDevices() {
   QuietSystemSoundLibraries();
+  std::lock_guard<std::mutex> guard(SdlDeviceListLock());
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     ReportOutputFailure("sdl", SDL_GetError());
     return {};

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/audio/audio_output.h"
+#include "platform/audio/outputs/callback_watch.h"
+#include "platform/audio/outputs/chosen_device_return.h"
 
 namespace velmo {
 
@@ -72,9 +74,12 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // sink goes away rather than moving it.  That is a loss like any other, but
 // the reopening falls back to the default device when the chosen one does
 // not open, and from there the watcher looks every 250 ms for the chosen one
-// in SDL's list; once it is listed again, leaving the default is a loss and
-// a reopening like any other.  Each move is said in one line on standard
-// error.
+// in SDL's list, under its exact name (ChosenDeviceReturn).  Once it is
+// listed again the watcher opens it while the default still plays, and only
+// when it has opened does it leave the default, by a loss and a reopening
+// like any other; a device listed that will not open is tried again less
+// and less often, up to every 8 s, and the default plays on meanwhile.
+// Each move is said in one line on standard error.
 //
 // SDL 2.32's PulseAudio driver never connects again once the server has
 // gone; a reopening that fails therefore restarts SDL's audio driver, but
@@ -82,6 +87,19 @@ constexpr std::uint32_t SdlPeriodFor(std::uint32_t rate, std::uint32_t latencyMs
 // program that plays through SDL's audio of its own as well should start
 // it (SDL_InitSubSystem) before the output opens: the output then never
 // restarts it, and never ends the program's own devices.
+// SDL's list of devices.  SDL_GetAudioDeviceName hands out a pointer into
+// SDL's own list, which the next SDL_GetNumAudioDevices on any thread may
+// free (it drops removed devices), as SDL_AudioInit and SDL_AudioQuit do.
+// Every walk of the list the library makes (the output's watcher, the
+// device listing, the check that SDL's audio is present) and every start,
+// stop and restart of SDL's audio it makes holds SdlDeviceListLock() for as
+// long as it uses what SDL gave.  A host program that uses SDL's audio
+// itself must not, while an SDL output is open or a listing runs, call
+// SDL_GetNumAudioDevices, SDL_GetAudioDeviceName, SDL_GetDefaultAudioInfo,
+// SDL_AudioInit, SDL_AudioQuit, or start or stop SDL's audio subsystem,
+// other than with this lock held.
+std::mutex& SdlDeviceListLock();
+
 class SdlOutput final : public AudioOutput {
  public:
   static constexpr std::uint32_t kDefaultLatencyMs = 16;
@@ -121,7 +139,9 @@ class SdlOutput final : public AudioOutput {
   static void Callback(void* self, std::uint8_t* stream, int bytes);
   static void AskPulseForLatency(std::uint32_t latencyMs, bool chosen);
   bool OpenDevice(bool fallBackToDefault = false);
-  std::string ChosenDeviceListedAs() const;
+  std::uint32_t OpenSdlDevice(const char* name);
+  void UseDevice(std::uint32_t device);
+  bool ReturnToChosenDevice();
   void StartDevice();
   void Withdraw();
   void MakeUpSilentTime();
@@ -131,12 +151,10 @@ class SdlOutput final : public AudioOutput {
   bool RestartDriver();
 
   const std::string device_name_;
-  // The name SDL last listed the chosen device under (see
-  // ChosenDeviceListedAs); whether it went away and the default plays
-  // instead, until it is listed again.  The watcher's alone after Open.
-  std::string chosenListedAs_ = device_name_;
+  // Whether the chosen device went away and the default plays instead,
+  // until it is back; when to look for it.  The watcher's alone after Open.
   bool onDefault_ = false;
-  int pollsUntilLookingBack_ = 0;
+  ChosenDeviceReturn return_;
   const std::uint32_t rate_;
   const std::uint32_t latencyMs_;
   const bool latencyChosen_;
@@ -164,11 +182,10 @@ class SdlOutput final : public AudioOutput {
   // publishes nothing through it, so relaxed ordering on both sides.
   std::atomic<std::uint64_t> callbacks_{0};
   // The watcher's view of the count: what it was when the device opened,
-  // the last one seen and when it last moved.  Written by whoever opens the
-  // device, which is the watcher after Open has started it.
+  // and the last one seen and when it last moved.  Written by whoever opens
+  // the device, which is the watcher after Open has started it.
   std::uint64_t callbacksAtOpen_ = 0;
-  std::uint64_t seenCallbacks_ = 0;
-  std::chrono::steady_clock::time_point lastProgress_{};
+  CallbackWatch watch_;
   std::thread watcher_;
   std::mutex mutex_;
   std::condition_variable wake_;
