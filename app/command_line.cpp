@@ -37,7 +37,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--latency-ms", result.options.latencyMs,
                  "Ask the sound server to hold MS milliseconds of sound (5 to 500): a new sound is heard about "
                  "that much later; less breaks up sooner on a busy machine (VELMO_LATENCY_MS; default 5 on "
-                 "pipewire, 16 on sdl)")
+                 "pipewire, 15 on pulseaudio, 16 on sdl)")
       ->type_name("MS")
       ->check(CLI::Range(5u, 500u));
   app.add_option("--device", result.options.device,
@@ -49,8 +49,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_flag("--json", result.options.json, "With --list-devices, print one JSON object a line")->needs(list);
   app.footer(
       "Without --output or --null-audio the output is the one VELMO_AUDIO_OUTPUT names: pipewire,\n"
-      "sdl, null, or capture:PATH (a WAVE file); unset, pipewire when a PipeWire server answers,\n"
-      "otherwise sdl.  VELMO_OUTPUT_RATE sets its rate as --output-rate does, VELMO_LATENCY_MS the\n"
+      "pulseaudio, sdl, null, or capture:PATH (a WAVE file); unset, pipewire when a PipeWire server\n"
+      "answers, pulseaudio when a PulseAudio server answers, otherwise sdl.  VELMO_OUTPUT_RATE sets its rate as --output-rate does, VELMO_LATENCY_MS the\n"
       "sound device's latency as --latency-ms does.");
 
   try {

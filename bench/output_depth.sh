@@ -23,6 +23,17 @@
 #       `pw-play --latency=FRAMES` at the same quantum, both cores loaded,
 #       and prints each one's lag jumps and silent windows.
 #       VELMO_DEPTH_SECONDS sets the music's length (20 s).
+#   bench/output_depth.sh BUILD_DIR RUNS LATENCIES pulse
+#       the native PulseAudio output on the PulseAudio server: first, both
+#       cores loaded, RUNS runs of the music at each latency through it
+#       (VELMO_AUDIO_OUTPUT=pulseaudio --latency-ms MS) beside
+#       `paplay --latency-msec=MS`, and RUNS runs of SDL_mixer (chunks of
+#       VELMO_DEPTH_MIXER_CHUNK frames, 512 unless told) playing the same
+#       music looping (bench/effect_latency/sdl_mixer_loop.cpp); each one's
+#       lag jumps and silent windows, and their sums.  Then press latency,
+#       quiet and with both cores loaded, VELMO_DEPTH_PRESSES presses (30)
+#       through the native output at each latency, the sdl output at its
+#       default and SDL_mixer.
 #   bench/output_depth.sh BUILD_DIR PRESSES LATENCIES presses
 #       press latency only, on the PulseAudio server: PRESSES presses at each
 #       latency through velmo-sample (SDL's pulseaudio driver) and through
@@ -57,6 +68,7 @@ server="${4:-pulseaudio}"
 case "$server" in
   pipewire) presses="${2:-30}" latencies="${3:-default}" ;;
   presses) presses="${2:-30}" latencies="${3:-20 40}" ;;
+  pulse) presses="${VELMO_DEPTH_PRESSES:-30}" ;;
 esac
 for tool in "$sample" "$make_samples" "$lag_tool"; do
   [ -x "$tool" ] || { echo "output_depth: $tool is not built" >&2; exit 1; }
@@ -86,11 +98,14 @@ trap 'exit 1' INT TERM
 # shellcheck source=peer_packages.sh
 source "$repo/bench/peer_packages.sh"
 install_peer_packages output_depth libsdl2-mixer-dev libsdl2-dev pkg-config g++
-probe="$work/press_latency" mixer_peer="$work/sdl_mixer_press"
+probe="$work/press_latency" mixer_peer="$work/sdl_mixer_press" mixer_loop="$work/sdl_mixer_loop"
 mixer_chunk=${VELMO_DEPTH_MIXER_CHUNK:-512}
 c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/press_latency.cpp" -o "$probe"
 # shellcheck disable=SC2046
 c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/sdl_mixer_press.cpp" -o "$mixer_peer" \
+  $(pkg-config --cflags --libs SDL2_mixer)
+# shellcheck disable=SC2046
+c++ -std=c++20 -O2 -Wall -Wextra "$repo/bench/effect_latency/sdl_mixer_loop.cpp" -o "$mixer_loop" \
   $(pkg-config --cflags --libs SDL2_mixer)
 sound_server_setup "$work"
 mkdir "$work/sounds"
@@ -116,18 +131,27 @@ sample_queue() {
 }
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "?" }'; }
 
-# Plays with PLAYER (ours or paplay) and prints one line of figures.
+# Plays with PLAYER (ours: velmo-sample through SDL; native: velmo-sample
+# through the native PulseAudio output; paplay; sdl_mixer, whose chunk MS
+# does not set) and prints one line of figures.
 measure() {
   local player=$1 run=$2 ms=$3
   local recording="$work/$player-$ms-$run.raw"
   record_start "$recording"
-  if [ "$player" = ours ]; then
-    # shellcheck disable=SC2086
-    (cd "$work/sounds" && exec env -u VELMO_AUDIO_OUTPUT SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
-      "$sample" --headless --latency-ms "$ms" --script "$work/script.txt" 2>"$work/stderr-$run") &
-  else
-    paplay --latency-msec="$ms" "$work/loop.wav" &
-  fi
+  case "$player" in
+    ours)
+      # shellcheck disable=SC2086
+      (cd "$work/sounds" && exec env VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER=pulseaudio ${VELMO_DEPTH_ENV:-} \
+        "$sample" --headless --latency-ms "$ms" --script "$work/script.txt" 2>"$work/stderr-$run") & ;;
+    native)
+      # shellcheck disable=SC2086
+      (cd "$work/sounds" && exec env VELMO_AUDIO_OUTPUT=pulseaudio ${VELMO_DEPTH_ENV:-} \
+        "$sample" --headless --latency-ms "$ms" --script "$work/script.txt" 2>"$work/stderr-$run") & ;;
+    sdl_mixer)
+      SDL_AUDIODRIVER=pulseaudio "$mixer_loop" "$work/sounds/bgm1.wav" "$mixer_chunk" $((seconds + 1)) \
+        2>"$work/stderr-$run" & ;;
+    *) paplay --latency-msec="$ms" "$work/loop.wav" & ;;
+  esac
   player_pid=$!
   sleep 1
   sample_queue "$work/queue" &
@@ -139,8 +163,9 @@ measure() {
   record_stop
   local figures queue
   local report
-  report="$("$lag_tool" --channel "$([ "$player" = ours ] && echo right || echo mix)" --music "$work/bgm1.raw" \
-    --loop --seconds "$seconds" "$recording")"
+  local channel=mix
+  [ "$player" != ours ] && [ "$player" != native ] || channel=right
+  report="$("$lag_tool" --channel "$channel" --music "$work/bgm1.raw" --loop --seconds "$seconds" "$recording")"
   figures="$(head -n 1 <<<"$report")"
   queue="$(median "$work/queue")"
   awk -v who="$player" -v run="$run" -v f="$figures" -v q="$queue" -v period="$(period_ms "$ms")" -v ms="$ms" \
@@ -155,7 +180,7 @@ measure() {
       print ms, who, grab("[0-9]+ jumps", 0, 6), grab("[0-9]+ silent", 0, 7) >>runs
     }'
   # Anything the program said (it should say nothing).
-  [ "$player" != ours ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
+  [ "$player" = paplay ] || sed "s/^/      $player: /" "$work/stderr-$run"
   # Where each jump was, and by how much (+: samples gained, as after an
   # underrun; -: samples lost).
   grep '^jump:' <<<"$report" | sed 's/^/      /' || true
@@ -185,6 +210,7 @@ press_latency() {
   local recording="$work/presses-$ms-$path.raw" stamps="$work/stamps-$ms-$path" times="$work/press-times-$ms-$path"
   local output_env=(VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER="$path") latency_arg=(--latency-ms "$ms")
   [ "$path" != native ] || output_env=(-u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER)
+  [ "$path" != native-pulse ] || output_env=(VELMO_AUDIO_OUTPUT=pulseaudio)
   [ "$ms" != default ] || latency_arg=()
   rm -f "$work/fifo" "$work/script-fifo"
   mkfifo "$work/fifo" "$work/script-fifo"
@@ -262,6 +288,43 @@ measure_pipewire() {
     }'
   [ "$player" != native ] || sed 's/^/      velmo-sample: /' "$work/stderr-$run"
 }
+
+# The native PulseAudio output: continuity beside paplay and SDL_mixer, both
+# cores loaded, then press latency beside the sdl output and SDL_mixer.
+if [ "$server" = pulse ]; then
+  : >"$work/runs"
+  start_load
+  echo "output_depth: pulse, continuity, $runs runs of $seconds s, both cores loaded; load: $(uptime | sed 's/.*load average/load average/')"
+  for ms in $latencies; do
+    for run in $(seq 1 "$runs"); do
+      if [ $((run % 2)) -eq 1 ]; then
+        measure native "$run" "$ms"; measure paplay "$run" "$ms"
+      else
+        measure paplay "$run" "$ms"; measure native "$run" "$ms"
+      fi
+    done
+  done
+  for run in $(seq 1 "$runs"); do measure sdl_mixer "$run" "chunk$mixer_chunk"; done
+  echo "output_depth: load after: $(uptime | sed 's/.*load average/load average/')"
+  for ms in $latencies; do
+    awk -v ms="$ms" '$1 == ms { j[$2] += $3; s[$2] += $4 }
+      END { printf "  %s ms: native jumps %d silent %d; paplay jumps %d silent %d (sums)\n", ms, j["native"], s["native"], j["paplay"], s["paplay"] }' "$work/runs"
+  done
+  awk '$2 == "sdl_mixer" { j += $3; s += $4 } END { printf "  SDL_mixer, chunk %s: jumps %d silent %d (sums)\n", "'"$mixer_chunk"'", j, s }' "$work/runs"
+  for pid in "${load_pids[@]}"; do stop_pid "$pid" 2; done
+  load_pids=()
+  for state in quiet loaded; do
+    [ "$state" = quiet ] || start_load
+    echo "output_depth: pulse, $state, $presses presses; load: $(uptime | sed 's/.*load average/load average/')"
+    for what in $(for ms in $latencies; do echo "native-pulse:$ms"; done) pulseaudio:default sdl_mixer:default; do
+      path=${what%%:*} ms=${what#*:}
+      press_latency "$ms" "$path" >"$work/press-summary"
+      echo "  $state  latency $ms  $(printf '%-12s' "$path")  $(tail -n 1 "$work/press-summary")"
+      sed 's/^/      /' "$work/stderr-presses-$ms-$path"
+    done
+  done
+  exit 0
+fi
 
 # The PipeWire server: with VELMO_DEPTH_RUNS set, that many runs of music
 # through the native output beside pw-play at the same quantum, both cores

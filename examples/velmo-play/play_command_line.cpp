@@ -19,8 +19,9 @@ const char kUsage[] =
     "  --json         with --list-devices, one JSON object a line\n"
     "  -h, --help     show this text\n"
     "\n"
-    "VELMO_AUDIO_OUTPUT picks the output: pipewire, sdl, null, or capture:FILE.wav; unset,\n"
-    "pipewire when a PipeWire server answers, otherwise sdl.\n"
+    "VELMO_AUDIO_OUTPUT picks the output: pipewire, pulseaudio, sdl, null, or capture:FILE.wav;\n"
+    "unset, pipewire when a PipeWire server answers, pulseaudio when a PulseAudio server\n"
+    "answers, otherwise sdl.\n"
     "Exit status: 0 when played (also when stopped by Ctrl-C), 1 when a file cannot be\n"
     "played, 2 on a usage error.\n";
 

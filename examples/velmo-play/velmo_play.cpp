@@ -170,7 +170,7 @@ bool DeviceNameKnown() {
 std::string DescribeOutput(const velmo::AudioOutputState& state) {
   std::string line = "Output: " + state.output;
   if (!state.connected) return line + " lost; keeping time until it is back";
-  if (state.output == "pipewire" || state.output == "sdl") {
+  if (state.output == "pipewire" || state.output == "pulseaudio" || state.output == "sdl") {
     if (state.device.empty()) line += " on the default device";
     else if (state.onDefaultDevice) line += " on the default device (" + state.device + " went away)";
     else line += " on " + state.device;

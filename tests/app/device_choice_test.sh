@@ -9,9 +9,13 @@
 # lines follow both moves; a name no device has is
 # answered in one line naming the devices, velmo-play exiting 2 and
 # velmo-sample carrying on (status 0) with a hint naming --list-devices.
+# Through the native pulseaudio output, also: a chosen sink that is gone
+# when the server comes back, three restarts in a row, has the music on the
+# default within 1.5 s of each, and back on the sink within 1.5 s of its
+# return, with one line each way.
 #   device_choice_test.sh SERVER_SCRIPT VELMO_SAMPLE VELMO_PLAY OUTPUT...
 #     SERVER_SCRIPT: tests/app/sound_server.sh or tests/app/pipewire_server.sh
-#     OUTPUT: pipewire, sdl (through SDL's pulseaudio driver)
+#     OUTPUT: pipewire, pulseaudio, sdl (through SDL's pulseaudio driver)
 set -uo pipefail
 server_script=$1 sample=$2 player=$3
 shift 3
@@ -27,6 +31,7 @@ reap() { wait_until 10 dead "$1" || { echo "the player did not end within 10 s" 
 
 sox -n -r 22050 -c 2 -b 16 "$work/music.wav" synth 1.5 sine 440 vol 0.5
 sox -n -r 22050 -c 2 -b 16 "$work/long.wav" synth 4 sine 440 vol 0.5
+sox -n -r 22050 -c 2 -b 16 "$work/longer.wav" synth 10 sine 440 vol 0.5
 sound_server_setup "$work"
 sound_server_start velmo_test2 || { echo "the sound server did not start" >&2; exit 1; }
 
@@ -74,6 +79,11 @@ for output in "$@"; do
   wait_until 3 on_sink velmo_extra || fail "--device velmo_extra through $output: never on velmo_extra"
   pactl_bounded unload-module "$module"
   wait_until 1 on_sink velmo_test2 || fail "not on the default within 1 s of velmo_extra going, through $output"
+  # velmo-play reads the state ten times a second: the sink comes back once
+  # it has said where the sound went (below), or the move could fall
+  # between two of its reads.
+  away_line="^Output: $output (on the default device \(velmo_extra went away\), |lost; )"
+  wait_until 1 grep -qE "$away_line" "$work/out" || fail "velmo-play did not say within 1 s that velmo_extra went away"
   # An idle null sink of PulseAudio's plays its first two seconds as one
   # block, and SDL's device cannot close until that block is played; woken,
   # the sink plays in the stream's own periods, as a sound card's does.
@@ -88,9 +98,30 @@ velmo: the sound device velmo_extra is back; playing on it again" ] || fail "the
   # line each on its standard output: on the sink; while it is away, on the
   # default or lost (the pipewire stream may stall until it is moved, and
   # is connected anew when the sink returns); and on the sink again.
-  grep -qE "^Output: $output (on the default device \(velmo_extra went away\), |lost; )" "$work/out" &&
+  grep -qE "$away_line" "$work/out" &&
     [ "$(grep -c "^Output: $output on velmo_extra, " "$work/out")" -ge 2 ] ||
     fail "velmo-play's state lines of a sink gone and back, through $output"
+
+  # The server restarted three times in a row without the chosen sink,
+  # which is loaded again only after the last restart.
+  if [ "$output" = pulseaudio ]; then
+    module=$(pactl_bounded load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+    VELMO_AUDIO_OUTPUT=$output "$player" --device velmo_extra "$work/longer.wav" > "$work/out" 2> "$work/err" &
+    pid=$!
+    wait_until 3 on_sink velmo_extra || fail "--device velmo_extra through $output: never on velmo_extra"
+    for restart in 1 2 3; do
+      sound_server_kill
+      sleep 0.5
+      sound_server_start velmo_test2 || { echo "the sound server did not start again" >&2; exit 1; }
+      wait_until 1.5 on_sink velmo_test2 || fail "not on the default within 1.5 s of restart $restart, through $output"
+    done
+    module=$(pactl_bounded load-module module-null-sink sink_name=velmo_extra sink_properties=device.description=velmo_extra)
+    wait_until 1.5 on_sink velmo_extra || fail "not back on velmo_extra within 1.5 s of its return after the restarts"
+    reap "$pid" || fail "velmo-play --device velmo_extra through three restarts (status $?)"
+    pactl_bounded unload-module "$module"
+    [ "$(cat "$work/err")" = "velmo: the sound device velmo_extra went away; playing on the default device until it returns
+velmo: the sound device velmo_extra is back; playing on it again" ] || fail "the lines of a sink gone over three restarts and back"
+  fi
 
   # A name that matches no device.
   VELMO_AUDIO_OUTPUT=$output SDL_AUDIODRIVER=pulseaudio "$player" --device velmo_nowhere "$work/music.wav" \

@@ -1,9 +1,10 @@
-# The native PipeWire output's checks, for sound_server_test.sh on its
-# PipeWire server.  Sourced by it; uses its variables and functions (work,
+# The native outputs' checks, for sound_server_test.sh on its PipeWire or
+# PulseAudio server.  Sourced by it; uses its variables and functions (work,
 # sample, lag_tool, problem, fail, music_arrival, program_runs_until, ...).
 #
 # native_stream_check      while the program runs: its stream is the native
-#                          output's node, so the default chose that output
+#                          output's (the PipeWire node, or the PulseAudio
+#                          sink-input), so the default chose that output
 # run_native_restarts      driver "native-restarts": the server is killed
 #                          and started again 5 times in a row while the
 #                          music plays; each time the music must be back
@@ -28,7 +29,21 @@ pipewire_nodes() {
 }
 native_node_present() { pipewire_nodes | grep -qx 'velmo-sound'; }
 
+# The properties of every sink-input of the PulseAudio server.  Only the
+# native PulseAudio output names its stream's software "Velmo Sound"; SDL's
+# stream of the same program carries the program's name only.
+pulse_stream_properties() { pactl_bounded list sink-inputs 2>/dev/null | grep -E 'media\.software|application\.name'; }
+native_pulse_stream_present() {
+  pulse_stream_properties | grep -q 'media.software = "Velmo Sound"' &&
+    pulse_stream_properties | grep -q "application.name = \"$(basename "$sample")\""
+}
+
 native_stream_check() {
+  if [ "$server" = pulseaudio ]; then
+    wait_until 5 native_pulse_stream_present ||
+      problem "no native PulseAudio stream of the program's (sink-inputs: $(pulse_stream_properties | paste -sd' '))"
+    return 0
+  fi
   if ! wait_until 5 native_node_present; then
     problem "no native PipeWire stream of the program's (nodes: $(pipewire_nodes | paste -sd' '))"
   fi

@@ -20,7 +20,7 @@ sample() { (cd "$work" && env "$@" "$sample" --headless --script "$work/script.t
 # Each bad setting: the start-up box as before, and one line naming the
 # variable, its value and what it takes.
 tab=$'\t'
-for setting in "VELMO_AUDIO_OUTPUT=bogus|sdl, pipewire, null or capture:PATH" \
+for setting in "VELMO_AUDIO_OUTPUT=bogus|sdl, pipewire, pulseaudio, null or capture:PATH" \
                "VELMO_OUTPUT_RATE=abc|8000 to 192000" "VELMO_LATENCY_MS=20ms|5 to 500" \
                "VELMO_AUDIO_DEVICE=a${tab}b|--list-devices"; do
   assignment=${setting%%|*} accepts=${setting#*|}

@@ -5,10 +5,11 @@
 #   sound_server_test.sh VELMO_SAMPLE VELMO_MAKE_SAMPLES VELMO_RECORDING_LAG [SERVER [DRIVER...]]
 # SERVER is pulseaudio (the default: sound_server.sh) or pipewire
 # (pipewire_server.sh: pipewire, wireplumber and pipewire-pulse).  The whole
-# run is made once per SDL audio driver named (SDL_AUDIODRIVER): pulseaudio
-# unless told; on PipeWire, pulseaudio and pipewire.  On PipeWire, the
-# driver name "native" runs it through the program's default output, which
-# there is the native PipeWire output, and native-restarts and
+# run is made once per SDL audio driver named (SDL_AUDIODRIVER): on
+# PulseAudio, native and pulseaudio unless told; on PipeWire, pulseaudio and
+# pipewire.  The driver name "native" runs it through the program's default
+# output, which is the native PipeWire output on PipeWire and the native
+# PulseAudio output on PulseAudio; on PipeWire native-restarts and
 # native-quantum run that output's own scenarios (native_output_checks.sh).
 #
 # 1. Twenty seconds of music with three effects over it: the music must be
@@ -41,7 +42,7 @@ case "$server" in
   pulseaudio)
     # shellcheck source=sound_server.sh
     source "$here/sound_server.sh"
-    [ ${#drivers[@]} -gt 0 ] || drivers=(pulseaudio) ;;
+    [ ${#drivers[@]} -gt 0 ] || drivers=(native pulseaudio) ;;
   pipewire)
     # shellcheck source=pipewire_server.sh
     source "$here/pipewire_server.sh"
@@ -225,9 +226,10 @@ run() {
 
   local started
   started=$(now_us)
-  # "native" is the program's own default: with a PipeWire server answering,
-  # its native PipeWire output.  Any other name is an SDL driver, through
-  # the sdl output.
+  # "native" is the program's own default: its native PipeWire output with a
+  # PipeWire server answering, its native PulseAudio output with a
+  # PulseAudio server.  Any other name is an SDL driver, through the sdl
+  # output.
   local output_env=(VELMO_AUDIO_OUTPUT=sdl SDL_AUDIODRIVER="$driver")
   [ "$driver" != native ] || output_env=(-u VELMO_AUDIO_OUTPUT -u SDL_AUDIODRIVER)
   (cd "$work/sounds" && exec env "${output_env[@]}" \

@@ -95,8 +95,8 @@ TEST(OutputSettings, EveryBadVariableIsNamedThroughTheSinkAndNothingStarts) {
     EXPECT_TRUE(Resolve(Chosen(), AudioSettingsPriority::kOverEnvironment, {{"VELMO_LATENCY_MS", "3"}}).valid);
   }
   EXPECT_EQ(sink.lines, (std::vector<std::string>{
-                            "velmo: VELMO_AUDIO_OUTPUT=speakers-1 is not accepted; it takes sdl, pipewire, null or "
-                            "capture:PATH, or nothing for the default",
+                            "velmo: VELMO_AUDIO_OUTPUT=speakers-1 is not accepted; it takes sdl, pipewire, pulseaudio, null "
+                            "or capture:PATH, or nothing for the default",
                             "velmo: VELMO_OUTPUT_RATE=fast-1 is not accepted; it takes a whole number of hertz from "
                             "8000 to 192000, or nothing for the output's own rate",
                             "velmo: VELMO_LATENCY_MS=1000 is not accepted; it takes a whole number of milliseconds "

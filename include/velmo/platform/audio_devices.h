@@ -1,7 +1,7 @@
 // What a program on the library can ask about the sound devices.  The
 // output and the device are chosen before the device starts, by
 // SetAudioSettings (velmo/platform/audio_settings.h) or by the environment,
-// which wins: VELMO_AUDIO_OUTPUT (sdl, pipewire, null or capture:PATH), and
+// which wins: VELMO_AUDIO_OUTPUT (sdl, pipewire, pulseaudio, null or capture:PATH), and
 // VELMO_AUDIO_DEVICE, the sound device to play on.
 #pragma once
 
@@ -19,7 +19,8 @@ struct AudioDevice {
 
 // The devices of the output the settings name (the default output when
 // neither the program nor VELMO_AUDIO_OUTPUT names one): PipeWire's sinks
-// (their node names) for pipewire, the names SDL gives its playback devices
+// (their node names) for pipewire, PulseAudio's sinks (their names) for
+// pulseaudio, the names SDL gives its playback devices
 // for sdl.  Empty for the null and capture outputs, when no sound server
 // answers, and when a setting makes no sense (which is named through the
 // diagnostics sink, as at start-up).  Asks the

@@ -10,7 +10,7 @@
 namespace velmo {
 
 struct AudioOutputState {
-  // "pipewire", "sdl", "null" or "capture"; empty while no device plays
+  // "pipewire", "pulseaudio", "sdl", "null" or "capture"; empty while no device plays
   // (before InitDSound, after CloseDSound, or when it did not start).
   std::string output;
   // The device chosen by name (AudioSettings::device, VELMO_AUDIO_DEVICE);
@@ -25,7 +25,8 @@ struct AudioOutputState {
   // as if the sound were heard.
   bool connected = false;
   // The latency the output runs at now, in milliseconds: the sdl output's
-  // queue at the server; the pipewire output's cycle, which follows the
+  // queue at the server; the pulseaudio output's target length (its queue
+  // and the sink's latency together); the pipewire output's cycle, which follows the
   // graph when another program makes it shorter or longer; the null and
   // capture outputs' period.  0 while no device plays.
   double latencyMs = 0;

@@ -24,11 +24,13 @@
 namespace velmo {
 
 enum class AudioOutputChoice {
-  kDefault,   // pipewire when a PipeWire server does the desktop's sound, otherwise sdl
-  kPipeWire,  // the PipeWire server's graph, through libpipewire
-  kSdl,       // SDL's audio (PulseAudio, ALSA, JACK, ...)
-  kNull,      // plays in real time into nothing
-  kCapture,   // writes the sound into a WAVE file, capturePath
+  kDefault,     // pipewire when a PipeWire server does the desktop's sound, pulseaudio when
+                // a PulseAudio server answers, otherwise sdl
+  kPipeWire,    // the PipeWire server's graph, through libpipewire
+  kSdl,         // SDL's audio (PulseAudio, ALSA, JACK, ...)
+  kNull,        // plays in real time into nothing
+  kCapture,     // writes the sound into a WAVE file, capturePath
+  kPulseAudio,  // the PulseAudio server, through libpulse (appended: the values above keep theirs)
 };
 
 struct AudioSettings {

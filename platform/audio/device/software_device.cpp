@@ -79,7 +79,7 @@ HRESULT SoftwareDevice::Initialize(const GUID* device) {
     const OutputSettings settings = ReadOutputSettings();
     output = CreateSelectedOutput(settings, &state.output);
     if (!output) return DSERR_NODRIVER;
-    if (state.output == "pipewire" || state.output == "sdl") state.device = settings.device;
+    if (state.output == "pipewire" || state.output == "pulseaudio" || state.output == "sdl") state.device = settings.device;
   }
   // The interpolator's tables are built here, on the caller's thread, never
   // by the mixer.

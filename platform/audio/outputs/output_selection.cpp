@@ -7,10 +7,21 @@ namespace velmo {
 namespace {
 
 // The default output: the native PipeWire output where PipeWire does the
-// desktop's sound, otherwise SDL.
+// desktop's sound, the native PulseAudio output where a PulseAudio server
+// answers, otherwise SDL (ALSA, JACK, sndio).
 OutputKind Resolved(OutputKind kind) {
   if (kind != OutputKind::kDefault) return kind;
-  return PipeWireIsTheSoundServer() ? OutputKind::kPipeWire : OutputKind::kSdl;
+  if (PipeWireIsTheSoundServer()) return OutputKind::kPipeWire;
+  return PulseServerAnswers() ? OutputKind::kPulseAudio : OutputKind::kSdl;
+}
+
+std::vector<AudioDevice> DevicesOf(OutputKind kind) {
+  switch (kind) {
+    case OutputKind::kPipeWire: return ListPipeWireSinks();
+    case OutputKind::kPulseAudio: return ListPulseSinks();
+    case OutputKind::kSdl: return ListSdlDevices();
+    default: return {};
+  }
 }
 
 // Whether the output lists a device named `name`; when not, says so in one
@@ -18,7 +29,7 @@ OutputKind Resolved(OutputKind kind) {
 // would otherwise leave a PipeWire stream waiting for a sink that never
 // comes, in silence.
 bool DeviceExists(OutputKind kind, const std::string& name) {
-  const std::vector<AudioDevice> devices = kind == OutputKind::kPipeWire ? ListPipeWireSinks() : ListSdlDevices();
+  const std::vector<AudioDevice> devices = DevicesOf(kind);
   std::string names;
   for (const AudioDevice& device : devices) {
     if (device.name == name) return true;
@@ -34,11 +45,11 @@ bool DeviceExists(OutputKind kind, const std::string& name) {
 std::unique_ptr<AudioOutput> CreateSelectedOutput(const OutputSettings& settings, std::string* name) {
   if (!settings.valid) return nullptr;
   const OutputKind kind = Resolved(settings.choice.kind);
-  // Only the sdl and pipewire outputs have a latency to set and devices to
-  // choose from; the null and capture outputs take neither.
+  // Only the sdl, pipewire and pulseaudio outputs have a latency to set and
+  // devices to choose from; the null and capture outputs take neither.
   const std::string& device = settings.device;
-  if (!device.empty() && (kind == OutputKind::kPipeWire || kind == OutputKind::kSdl) && !DeviceExists(kind, device))
-    return nullptr;
+  const bool hasDevices = kind == OutputKind::kPipeWire || kind == OutputKind::kPulseAudio || kind == OutputKind::kSdl;
+  if (!device.empty() && hasDevices && !DeviceExists(kind, device)) return nullptr;
   const auto rate = [&](std::uint32_t own) { return settings.rate != 0 ? settings.rate : own; };
   switch (kind) {
     case OutputKind::kDefault:
@@ -46,6 +57,9 @@ std::unique_ptr<AudioOutput> CreateSelectedOutput(const OutputSettings& settings
     case OutputKind::kPipeWire:
       if (name) *name = "pipewire";
       return CreatePipeWireOutput(rate(kPipeWireDefaultRate), settings.latencyMs, device);
+    case OutputKind::kPulseAudio:
+      if (name) *name = "pulseaudio";
+      return CreatePulseOutput(rate(kPulseDefaultRate), settings.latencyMs, device);
     case OutputKind::kSdl:
       if (name) *name = "sdl";
       return CreateSdlOutput(rate(kSdlDefaultRate), settings.latencyMs, device);
@@ -63,12 +77,16 @@ bool SelectedOutputPresent(const OutputSettings& settings) {
   if (!settings.valid) return false;
   switch (settings.choice.kind) {
     case OutputKind::kDefault:
-      return PipeWireIsTheSoundServer() || SdlAudioPresent();
+      return PipeWireIsTheSoundServer() || PulseServerAnswers() || SdlAudioPresent();
     case OutputKind::kSdl:
       return SdlAudioPresent();
     case OutputKind::kPipeWire:
       if (PipeWireServerAnswers()) return true;
       if (OutputDebugWanted()) ReportOutputFailure("pipewire", WhyPipeWireDoesNotAnswer());
+      return false;
+    case OutputKind::kPulseAudio:
+      if (PulseServerAnswers()) return true;
+      if (OutputDebugWanted()) ReportOutputFailure("pulseaudio", WhyPulseDoesNotAnswer());
       return false;
     case OutputKind::kNull:
     case OutputKind::kCapture:
@@ -80,14 +98,7 @@ bool SelectedOutputPresent(const OutputSettings& settings) {
 std::vector<AudioDevice> ListAudioDevices() {
   const OutputSettings settings = ReadOutputSettings();
   if (!settings.valid) return {};
-  switch (Resolved(settings.choice.kind)) {
-    case OutputKind::kPipeWire:
-      return ListPipeWireSinks();
-    case OutputKind::kSdl:
-      return ListSdlDevices();
-    default:
-      return {};
-  }
+  return DevicesOf(Resolved(settings.choice.kind));
 }
 
 }  // namespace velmo

@@ -32,12 +32,16 @@ bool SelectedOutputPresent(const OutputSettings& settings);
 // The concrete outputs, and the rates they run at unless told otherwise.
 constexpr std::uint32_t kSdlDefaultRate = 48000;      // what is asked of SDL
 constexpr std::uint32_t kPipeWireDefaultRate = 48000; // PipeWire's usual graph rate
+constexpr std::uint32_t kPulseDefaultRate = 48000;    // PulseAudio's usual sink rate
 constexpr std::uint32_t kNullDefaultRate = 48000;     // a sound card's usual rate
 constexpr std::uint32_t kCaptureDefaultRate = 44100;  // the demo sounds' own rate
 // `latencyMs` 0 is the sdl output's own default (SdlOutput::kDefaultLatencyMs).
 // `device` (both): the device the settings name; empty for the default.
 std::unique_ptr<AudioOutput> CreateSdlOutput(std::uint32_t rate = kSdlDefaultRate, std::uint32_t latencyMs = 0,
                                              const std::string& device = {});
+// `latencyMs` 0 is the pulseaudio output's own default (PulseOutput::kDefaultLatencyMs).
+std::unique_ptr<AudioOutput> CreatePulseOutput(std::uint32_t rate = kPulseDefaultRate, std::uint32_t latencyMs = 0,
+                                               const std::string& device = {});
 // `latencyMs` 0 is the pipewire output's own default (PipeWireOutput::kDefaultLatencyMs).
 std::unique_ptr<AudioOutput> CreatePipeWireOutput(std::uint32_t rate = kPipeWireDefaultRate, std::uint32_t latencyMs = 0,
                                                   const std::string& device = {});
@@ -51,6 +55,13 @@ bool SdlAudioPresent();
 // The devices each output can play on (sdl_output.cpp, pipewire_output.cpp).
 std::vector<AudioDevice> ListSdlDevices();
 std::vector<AudioDevice> ListPipeWireSinks();
+std::vector<AudioDevice> ListPulseSinks();  // pulse_output.cpp
+
+// Whether libpulse loads and a PulseAudio server (or PipeWire's
+// pipewire-pulse) answers here (pulse_output.cpp).  Asked anew at each call.
+bool PulseServerAnswers();
+// Why it does not, in a few words, for VELMO_DEBUG=1.
+std::string WhyPulseDoesNotAnswer();
 
 // Whether libpipewire loads and a PipeWire server's socket takes a
 // connection here (pipewire_output.cpp).  Asked anew at each call.

@@ -23,6 +23,10 @@ bool ParseOutputChoice(const char* value, OutputChoice* choice) {
     *choice = {OutputKind::kPipeWire, {}};
     return true;
   }
+  if (std::strcmp(value, "pulseaudio") == 0) {
+    *choice = {OutputKind::kPulseAudio, {}};
+    return true;
+  }
   if (std::strcmp(value, "null") == 0) {
     *choice = {OutputKind::kNull, {}};
     return true;
@@ -79,7 +83,7 @@ namespace {
 // What each setting takes, in the words of both the line about a bad
 // variable and the reason SetAudioSettings gives; `unset` is how the one
 // or the other says "leave it to the library".
-std::string OutputAccepts() { return "sdl, pipewire, null or capture:PATH, or nothing for the default"; }
+std::string OutputAccepts() { return "sdl, pipewire, pulseaudio, null or capture:PATH, or nothing for the default"; }
 std::string RateAccepts(const char* unset) {
   return std::string("a whole number of hertz from 8000 to 192000, or ") + unset + " for the output's own rate";
 }
@@ -97,6 +101,7 @@ OutputChoice ChoiceOf(const AudioSettings& settings) {
   switch (settings.output) {
     case AudioOutputChoice::kDefault: return {OutputKind::kDefault, {}};
     case AudioOutputChoice::kPipeWire: return {OutputKind::kPipeWire, {}};
+    case AudioOutputChoice::kPulseAudio: return {OutputKind::kPulseAudio, {}};
     case AudioOutputChoice::kSdl: return {OutputKind::kSdl, {}};
     case AudioOutputChoice::kNull: return {OutputKind::kNull, {}};
     case AudioOutputChoice::kCapture: return {OutputKind::kCapture, settings.capturePath};
@@ -169,6 +174,7 @@ std::string SetAudioSettings(const AudioSettings& settings, AudioSettingsPriorit
   switch (settings.output) {
     case AudioOutputChoice::kDefault:
     case AudioOutputChoice::kPipeWire:
+    case AudioOutputChoice::kPulseAudio:
     case AudioOutputChoice::kSdl:
     case AudioOutputChoice::kNull:
       if (!settings.capturePath.empty())
@@ -180,7 +186,7 @@ std::string SetAudioSettings(const AudioSettings& settings, AudioSettingsPriorit
       break;
     default:
       return refused("output", std::to_string(static_cast<int>(settings.output)),
-                     "kDefault, kPipeWire, kSdl, kNull or kCapture");
+                     "kDefault, kPipeWire, kSdl, kNull, kCapture or kPulseAudio");
   }
   if (settings.rate != 0 && (settings.rate < kMinOutputRate || settings.rate > kMaxOutputRate))
     return refused("rate", std::to_string(settings.rate), RateAccepts("0"));
@@ -206,6 +212,7 @@ bool EffectiveAudioSettings(AudioSettings* settings) {
     switch (resolved.choice.kind) {
       case OutputKind::kDefault: out.output = AudioOutputChoice::kDefault; break;
       case OutputKind::kPipeWire: out.output = AudioOutputChoice::kPipeWire; break;
+      case OutputKind::kPulseAudio: out.output = AudioOutputChoice::kPulseAudio; break;
       case OutputKind::kSdl: out.output = AudioOutputChoice::kSdl; break;
       case OutputKind::kNull: out.output = AudioOutputChoice::kNull; break;
       case OutputKind::kCapture: out.output = AudioOutputChoice::kCapture; break;

@@ -15,10 +15,10 @@
 namespace velmo {
 
 // kDefault is resolved when the output is created: the native PipeWire
-// output when a PipeWire server answers and does the desktop's sound,
-// otherwise SDL (which finds PulseAudio, ALSA or JACK, or fails and leaves
-// the program quiet).
-enum class OutputKind { kDefault, kSdl, kPipeWire, kNull, kCapture };
+// output when a PipeWire server answers and does the desktop's sound, the
+// native PulseAudio output when a PulseAudio server answers, otherwise SDL
+// (which finds ALSA or JACK, or fails and leaves the program quiet).
+enum class OutputKind { kDefault, kSdl, kPipeWire, kPulseAudio, kNull, kCapture };
 
 struct OutputChoice {
   OutputKind kind = OutputKind::kDefault;
@@ -26,7 +26,8 @@ struct OutputChoice {
 };
 
 // Parses a value of VELMO_AUDIO_OUTPUT: unset or empty (the default),
-// "sdl", "pipewire", "null", or "capture:PATH" with a non-empty path.
+// "sdl", "pipewire", "pulseaudio", "null", or "capture:PATH" with a
+// non-empty path.
 // Returns false for anything else.
 bool ParseOutputChoice(const char* value, OutputChoice* choice);
 
@@ -37,9 +38,10 @@ bool ParseOutputRate(const char* value, std::uint32_t* rate);
 constexpr std::uint32_t kMinOutputRate = 8000;
 constexpr std::uint32_t kMaxOutputRate = 192000;
 
-// Parses a value of VELMO_LATENCY_MS, the queue the sdl output asks the
-// sound server to keep, or the quantum the pipewire output asks the graph
-// to run at (a power of two of frames, the nearest to it): unset or empty
+// Parses a value of VELMO_LATENCY_MS, the queue the sdl and pulseaudio
+// outputs ask the sound server to keep, or the quantum the pipewire output
+// asks the graph to run at (a power of two of frames, the nearest to it):
+// unset or empty
 // leaves `*ms` as it is (the output's default); otherwise a whole number of
 // milliseconds from 5 to 500.
 // Returns false for anything else.
