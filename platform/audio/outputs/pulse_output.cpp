@@ -16,12 +16,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/audio/outputs/callback_watch.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/pulse_stream_writer.h"
@@ -165,7 +167,10 @@ std::uint64_t MonotonicNs() {
 
 constexpr std::uint64_t kTickNs = 20'000'000;  // the output's tick: every 20 ms
 constexpr int kTicksPerReconnect = 12;          // a new context about every 250 ms
-constexpr int kTicksToStall = static_cast<int>(PulseOutput::kStallLimitMs * 1'000'000 / kTickNs);
+constexpr std::chrono::milliseconds kStallLimit{PulseOutput::kStallLimitMs};
+// The most time made up for a stall: the limit, and the two ticks either
+// side of it.
+constexpr auto kMostUnmixed = kStallLimit + std::chrono::nanoseconds(2 * kTickNs);
 
 // The time `ns` from now, as the mainloop's timer takes it: a time of day.
 // (libpulse's own monotonic flag on a timeval is private to it.)  A clock
@@ -293,7 +298,7 @@ struct PulseOutput::Connection {
   std::uint64_t seenFrames = 0;
   std::uint32_t lastRequestFrames = 0;
   std::uint64_t lastTickNs = 0;
-  int ticksWithoutRequest = 0;
+  CallbackWatch requestWatch;  // framesAsked, and when it last moved, on the clock
   bool askedSinceConnect = false;  // asked again after the stream's first fill
   // The chosen sink: whether the server has it (as last seen), and whether
   // a look for it is under way.  Starts present: the device was listed when
@@ -470,7 +475,7 @@ void PulseOutput::Connection::MakeStream() {
   framesAsked = seenFrames = 0;
   lastRequestFrames = 0;
   lastTickNs = MonotonicNs();
-  ticksWithoutRequest = 0;
+  requestWatch.Reset(0, std::chrono::steady_clock::now());
   askedSinceConnect = false;
   const char* sink = !target.empty() && targetPresent ? target.c_str() : nullptr;
   if (api->stream_connect_playback(stream, sink, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
@@ -503,11 +508,15 @@ void PulseOutput::Connection::Disconnect() {
 // Nothing was mixed from the server's last request until the loss was
 // seen: up to half a second for a stalled server.  That time is mixed now,
 // into nothing, before the device keeps time itself, so that the music
-// carries on where it would be had it been heard.
+// carries on where it would be had it been heard.  It is measured on the
+// clock from the tick that last saw a request (CallbackWatch::Unmixed), not
+// counted in ticks: a mainloop that runs late still makes up all of it.
 void PulseOutput::Connection::MakeUpSilentTime() {
   if (!askedSinceConnect || lost) return;
-  const auto frames = static_cast<std::size_t>(static_cast<std::uint64_t>(ticksWithoutRequest) * rate * kTickNs /
-                                               1'000'000'000);
+  const auto unmixed = requestWatch.Unmixed(framesAsked, std::chrono::steady_clock::now(), kMostUnmixed);
+  const auto frames = static_cast<std::size_t>(
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(unmixed).count()) * rate /
+      1'000'000'000);
   for (std::size_t done = 0; done < frames; done += buffer.request)
     source->Render(scratch.data(), std::min<std::size_t>(buffer.request, frames - done));
 }
@@ -540,18 +549,18 @@ void PulseOutput::Connection::Tick() {
     return;
   }
   if (stream == nullptr) return;  // the context is still connecting
+  const auto clock = std::chrono::steady_clock::now();
   const std::uint64_t now = MonotonicNs();
   const std::uint64_t frames = framesAsked - seenFrames;
   const std::uint64_t elapsedNs = now - lastTickNs;
   seenFrames = framesAsked;
   lastTickNs = now;
-  if (frames != 0) {
+  if (requestWatch.Look(framesAsked, clock)) {
     // The first request fills the stream's queue before anything plays; a
     // sink that sleeps (PulseAudio's null sink, idle, sleeps up to 2 s at a
     // time) may take long to start on it.  The server is known to play once
     // it has asked for more than that fill.
     if (framesAsked > buffer.target) askedSinceConnect = true;
-    ticksWithoutRequest = 0;
     if (lost && AtRealTimePace(frames, elapsedNs)) {
       lost = false;
       events->OnOutputRestored();
@@ -561,7 +570,7 @@ void PulseOutput::Connection::Tick() {
   }
   // Connected, asked before, and silent since: a stalled server.  A stream
   // never asked yet is still being set up, and is left to it.
-  if (askedSinceConnect && !lost && ++ticksWithoutRequest >= kTicksToStall) {
+  if (askedSinceConnect && !lost && requestWatch.SinceProgress(clock) >= kStallLimit) {
     active = false;
     MakeUpSilentTime();
     lost = true;
