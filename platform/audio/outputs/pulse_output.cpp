@@ -27,6 +27,7 @@
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/pulse_stream_writer.h"
+#include "platform/audio/outputs/thread_priority.h"
 
 namespace velmo {
 
@@ -309,6 +310,7 @@ struct PulseOutput::Connection {
   bool targetLookAgain = false;  // a sink came or went during the look
 
   std::vector<float> scratch;  // where the tick mixes the time it makes up
+  bool priorityAsked = false;  // the mainloop thread's priority (the first tick)
 
   bool Connect();
   void MakeStream();
@@ -580,6 +582,14 @@ void PulseOutput::Connection::Tick() {
 
 void PulseOutput::Connection::OnTick(pa_mainloop_api* a, pa_time_event* e, const timeval*, void* data) {
   auto* self = static_cast<Connection*>(data);
+  if (!self->priorityAsked) {
+    // The first tick, on the mainloop's thread, before the stream's first
+    // request is answered: the write callback runs on this thread.
+    self->priorityAsked = true;
+    std::string refused;
+    if (RaiseThisThreadsPriority(&refused) != ThreadPriority::kRealTime && OutputDebugWanted())
+      WriteDiagnostic("velmo: the pulseaudio output's thread runs without real-time priority (" + refused + ")");
+  }
   self->Tick();
   const timeval next = TimeOfDayIn(kTickNs);
   a->time_restart(e, &next);
