@@ -37,7 +37,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--latency-ms", result.options.latencyMs,
                  "Ask the sound server to hold MS milliseconds of sound (5 to 500): a new sound is heard about "
                  "that much later; less breaks up sooner on a busy machine (VELMO_LATENCY_MS; default 5 on "
-                 "pipewire, 15 on pulseaudio, 16 on sdl)")
+                 "pipewire, 20 on pulseaudio, 16 on sdl)")
       ->type_name("MS")
       ->check(CLI::Range(5u, 500u));
   app.add_option("--device", result.options.device,

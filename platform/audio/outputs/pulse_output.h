@@ -74,7 +74,7 @@ constexpr PulseBufferFrames PulseBufferFor(std::uint32_t rate, std::uint32_t lat
 // server restarted without it) is waited for on the default the same way.
 class PulseOutput final : public AudioOutput {
  public:
-  static constexpr std::uint32_t kDefaultLatencyMs = 15;  // provisional: see the README
+  static constexpr std::uint32_t kDefaultLatencyMs = 20;  // chosen by measurement: see the README
   static constexpr std::uint32_t kStallLimitMs = 500;
 
   // `latencyMs` 0 takes the default.  `target` names the sink (its name as
