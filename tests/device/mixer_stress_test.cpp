@@ -158,8 +158,12 @@ TEST(MixerContention, ARefilledLoopPlaysUnbrokenWhileCallersHammerItsControls) {
   // A mixer that leaves the voice out of a pass consumes nothing in it, so
   // the refills stop coming: the renderer then gives up after a while.
   std::size_t passes = 0;
+  std::atomic<long> calls{0};  // the hammers' rounds of calls
   std::thread renderer([&] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // The passes take milliseconds; on a loaded machine they could all be
+    // over before a hammer first runs, and the contention never happen.
+    while (calls.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     for (; passes < kPasses; ++passes) {
       while (filled.load(std::memory_order_acquire) < passes * kPeriod + kPeriod + lead) {
         if (std::chrono::steady_clock::now() > deadline) break;
@@ -193,7 +197,6 @@ TEST(MixerContention, ARefilledLoopPlaysUnbrokenWhileCallersHammerItsControls) {
     }
   });
   std::vector<std::thread> hammers;
-  std::atomic<long> calls{0};
   for (int h = 0; h < 2; ++h) {
     hammers.emplace_back([&] {
       while (!done.load()) {
