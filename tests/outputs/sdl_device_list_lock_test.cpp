@@ -1,5 +1,6 @@
 // The lock that keeps the library's walks of SDL's device list apart from a
 // host program's own SDL calls (SdlDeviceListLock), on SDL's dummy driver.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,7 +19,13 @@ namespace {
 // test's own; a tenth of a second without an answer is taken for waiting.
 TEST(SdlDeviceListLockTest, TheDeviceListingWaitsForAHostHoldingTheLock) {
   std::unique_lock<std::mutex> host(SdlDeviceListLock());
-  auto listing = std::async(std::launch::async, [] { return ListSdlDevices(); });
+  auto listing = std::async(std::launch::async, [] {
+    std::vector<AudioDevice> devices = ListSdlDevices();
+    // SDL keeps per-thread data (its last error's text) and frees it only
+    // for threads of its own; this one is the test's.
+    SDL_TLSCleanup();
+    return devices;
+  });
   EXPECT_EQ(listing.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   host.unlock();
   listing.get();
