@@ -17,11 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/audio/outputs/callback_watch.h"
+#include "platform/audio/outputs/catch_up_watch.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/output_status.h"
@@ -258,6 +260,10 @@ struct PipeWireOutput::Connection {
   // never written out from the data thread; figures on their own, relaxed.
   std::atomic<std::uint64_t> cycles{0};
   std::atomic<std::uint64_t> lateCycles{0};
+  // The graph time of the last cycle (CLOCK_MONOTONIC), 0 until a cycle
+  // reports one: read by the loop's timer to tell a driver that catches up
+  // from one that plays live (CatchUpWatch).  A figure on its own, relaxed.
+  std::atomic<std::int64_t> lastCycleStampNs{0};
   // The data thread's own: the graph time and length of its last cycle.
   std::int64_t lastCycleNs = 0;
   std::uint64_t lastCycleLengthNs = 0;
@@ -278,6 +284,7 @@ struct PipeWireOutput::Connection {
   std::uint64_t seenFrames = 0;    // framesAsked at the last tick
   std::uint64_t lastTickNs = 0;    // CLOCK_MONOTONIC at the last tick
   CallbackWatch cycleWatch;        // framesAsked, and when it last moved
+  CatchUpWatch catchUpWatch;       // whether a lost stream's cycles are live again
   bool cycledSinceConnect = false;
   // Contexts made, and connections tried, in this output's life: one
   // context serves every connection (see Connect).  Written by the loop,
@@ -304,7 +311,6 @@ struct PipeWireOutput::Connection {
   void StopMixing();
   void MakeUpSilentTime();
   void Tick();
-  bool AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const;
 };
 
 void PipeWireOutput::Connection::OnProcess(void* data) {
@@ -359,7 +365,8 @@ void PipeWireOutput::Connection::CountCycle(std::size_t frames) {
       static_cast<std::uint64_t>(time.now - lastCycleNs) > lastCycleLengthNs + lastCycleLengthNs / 2)
     lateCycles.fetch_add(1, std::memory_order_relaxed);
   lastCycleNs = time.now;
-  lastCycleLengthNs = static_cast<std::uint64_t>(frames) * 1'000'000'000 / rate;
+  lastCycleStampNs.store(time.now, std::memory_order_relaxed);
+  lastCycleLengthNs = FramesToNs(frames, rate);
 }
 
 // Loop thread.  An error, or a stream that falls back to unconnected without
@@ -515,6 +522,7 @@ bool PipeWireOutput::Connection::Connect() {
   lastTickNs = MonotonicNs();
   cycleWatch.Reset(seenFrames, std::chrono::steady_clock::now());
   lastCycleNs = 0;  // the new stream's process has not run yet
+  lastCycleStampNs.store(0, std::memory_order_relaxed);
   const auto flags =
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
   if (const int res = api->stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1); res < 0) {
@@ -582,19 +590,6 @@ void PipeWireOutput::Connection::MakeUpSilentTime() {
     source->Render(scratch.data(), std::min<std::size_t>(quantum, frames - done));
 }
 
-// A driver that was held up (a stopped server) may catch up on the cycles
-// it missed in one burst, as fast as the graph runs: PipeWire's null sink
-// does, its timer being set from the time it last fired.  The device kept
-// that time while the output was away, so mixing it again would put the
-// music ahead of the clock by the length of the stop.  The stream's cycles
-// are therefore mixed again only once a tick saw no more of them than real
-// time allows: the tick's span with a quarter to spare, plus two cycles for
-// those that fall either side of a tick.
-bool PipeWireOutput::Connection::AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const {
-  const std::uint64_t realFrames = elapsedNs * rate / 1'000'000'000;
-  return frames <= realFrames + realFrames / 4 + 2 * std::uint64_t{lastCycleFrames.load(std::memory_order_relaxed)};
-}
-
 void PipeWireOutput::Connection::Tick() {
   NoteOutputCycleFrames(lastCycleFrames.load(std::memory_order_relaxed));  // the graph's quantum, for the state
   if (targetBack) {
@@ -610,6 +605,7 @@ void PipeWireOutput::Connection::Tick() {
     ticksUntilReconnect = kTicksPerReconnect;
     if (!lost) {
       lost = true;
+      catchUpWatch.Reset();
       events->OnOutputLost();
     }
     return;
@@ -629,7 +625,11 @@ void PipeWireOutput::Connection::Tick() {
   lastTickNs = now;
   if (cycleWatch.Look(asked, clock)) {
     cycledSinceConnect = true;
-    if (lost && AtRealTimePace(frames, elapsedNs)) {
+    const std::int64_t stamp = lastCycleStampNs.load(std::memory_order_relaxed);
+    std::optional<std::uint64_t> behind;
+    if (stamp > 0) behind = now > static_cast<std::uint64_t>(stamp) ? now - static_cast<std::uint64_t>(stamp) : 0;
+    if (lost && catchUpWatch.Live(FramesToNs(frames, rate), elapsedNs,
+                                  FramesToNs(lastCycleFrames.load(std::memory_order_relaxed), rate), behind)) {
       // The stream is linked and the server calls it: the device hears of
       // it before the first mix.
       lost = false;
@@ -644,6 +644,7 @@ void PipeWireOutput::Connection::Tick() {
     StopMixing();
     MakeUpSilentTime();
     lost = true;
+    catchUpWatch.Reset();
     events->OnOutputLost();
   }
 }

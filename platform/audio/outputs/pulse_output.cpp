@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/audio/outputs/callback_watch.h"
+#include "platform/audio/outputs/catch_up_watch.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/pulse_stream_writer.h"
@@ -300,6 +301,11 @@ struct PulseOutput::Connection {
   std::uint32_t lastRequestFrames = 0;
   std::uint64_t lastTickNs = 0;
   CallbackWatch requestWatch;  // framesAsked, and when it last moved, on the clock
+  // Whether a lost stream's requests are live again.  A server that was held
+  // up asks for a whole queue at once, and a new stream for its first fill:
+  // time the device has kept (or, for the first fill, silence that is
+  // played anyway).  PulseAudio does not stamp its requests with a time.
+  CatchUpWatch catchUpWatch;
   bool askedSinceConnect = false;  // asked again after the stream's first fill
   // The chosen sink: whether the server has it (as last seen), and whether
   // a look for it is under way.  Starts present: the device was listed when
@@ -316,7 +322,6 @@ struct PulseOutput::Connection {
   void MakeStream();
   void Disconnect();
   void MakeUpSilentTime();
-  bool AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const;
   void LookForTarget();
   void Tick();
 
@@ -523,16 +528,6 @@ void PulseOutput::Connection::MakeUpSilentTime() {
     source->Render(scratch.data(), std::min<std::size_t>(buffer.request, frames - done));
 }
 
-// A server that was held up asks for a whole queue at once, and a new
-// stream for its first fill: time the device has kept (or, for the first
-// fill, silence that is played anyway).  The output is restored only once a
-// tick saw no more asked for than real time allows: the tick's span with a
-// quarter to spare, plus two requests for those either side of a tick.
-bool PulseOutput::Connection::AtRealTimePace(std::uint64_t frames, std::uint64_t elapsedNs) const {
-  const std::uint64_t realFrames = elapsedNs * rate / 1'000'000'000;
-  return frames <= realFrames + realFrames / 4 + 2 * std::uint64_t{std::max(lastRequestFrames, buffer.request)};
-}
-
 void PulseOutput::Connection::Tick() {
   if (broken) {
     active = false;
@@ -542,6 +537,7 @@ void PulseOutput::Connection::Tick() {
     ticksUntilReconnect = kTicksPerReconnect;
     if (!lost) {
       lost = true;
+      catchUpWatch.Reset();
       events->OnOutputLost();
     }
     return;
@@ -563,7 +559,8 @@ void PulseOutput::Connection::Tick() {
     // time) may take long to start on it.  The server is known to play once
     // it has asked for more than that fill.
     if (framesAsked > buffer.target) askedSinceConnect = true;
-    if (lost && AtRealTimePace(frames, elapsedNs)) {
+    if (lost && catchUpWatch.Live(FramesToNs(frames, rate), elapsedNs,
+                                  FramesToNs(std::max(lastRequestFrames, buffer.request), rate), std::nullopt)) {
       lost = false;
       events->OnOutputRestored();
       active = true;
@@ -576,6 +573,7 @@ void PulseOutput::Connection::Tick() {
     active = false;
     MakeUpSilentTime();
     lost = true;
+    catchUpWatch.Reset();
     events->OnOutputLost();
   }
 }
