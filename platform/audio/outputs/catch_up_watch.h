@@ -16,9 +16,9 @@
 //    graph time), a last cycle no further in the past than two cycles and a
 //    look's span: a burst's cycles carry the times they were due, and lag
 //    by what is still owed.
-// A server whose stamps keep lagging at a real-time pace for two seconds is
-// taken as live all the same: its clock is not the one we read, and the
-// music must not stay silent for it.
+// A server whose stamps lag at a real-time pace for two seconds, the lag no
+// smaller at the end, is taken as live all the same: its clock is not the
+// one we read, and the music must not stay silent for it.
 //
 // The watcher's own (the loop's timer); not shared between threads.
 #pragma once
@@ -54,9 +54,22 @@ class CatchUpWatch {
     if (!atPace) {
       staleNs_ = 0;
     } else if (behindNs.has_value()) {
-      stampFresh = *behindNs <= 2 * cycleNs + elapsedNs;
-      staleNs_ = stampFresh ? 0 : staleNs_ + elapsedNs;
-      if (staleNs_ >= kStaleStampLimitNs) stampFresh = true;
+      const std::uint64_t jitterNs = 2 * cycleNs + elapsedNs;
+      stampFresh = *behindNs <= jitterNs;
+      if (stampFresh) {
+        staleNs_ = 0;
+      } else {
+        if (staleNs_ == 0) staleFromNs_ = *behindNs;
+        staleNs_ += elapsedNs;
+        if (staleNs_ >= kStaleStampLimitNs) {
+          // A catch-up, however slow, has shrunk the lag since; a clock of
+          // the server's own has not.
+          if (staleFromNs_ < *behindNs + jitterNs)
+            stampFresh = true;
+          else
+            staleNs_ = 0;  // still catching up: a new stretch starts
+        }
+      }
     }
     liveLooks_ = atPace && stampFresh ? liveLooks_ + 1 : 0;
     return liveLooks_ >= 2;
@@ -64,7 +77,8 @@ class CatchUpWatch {
 
  private:
   int liveLooks_ = 0;
-  std::uint64_t staleNs_ = 0;  // how long the stamps have lagged at a real-time pace
+  std::uint64_t staleNs_ = 0;      // how long the stamps have lagged at a real-time pace
+  std::uint64_t staleFromNs_ = 0;  // and how far they lagged when that began
 };
 
 }  // namespace velmo
