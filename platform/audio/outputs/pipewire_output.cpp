@@ -1,15 +1,11 @@
 #include "platform/audio/outputs/pipewire_output.h"
 
-#include <dlfcn.h>
 #include <errno.h>
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,9 +20,11 @@
 
 #include "platform/audio/outputs/callback_watch.h"
 #include "platform/audio/outputs/catch_up_watch.h"
+#include "platform/audio/outputs/client_library.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/output_status.h"
+#include "platform/audio/outputs/server_socket.h"
 #include "platform/audio/outputs/sink_target_watch.h"
 
 namespace velmo {
@@ -123,58 +121,43 @@ const PipeWireApi* LoadPipeWire() {
   static PipeWireApi api{};
   static bool loaded = false;
   std::call_once(once, [] {
-    void* library = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      const char* why = dlerror();
-      LoadFailure() = why != nullptr ? why : "libpipewire-0.3.so.0 did not load";
-      return;
-    }
-    std::string missing;
-    auto find = [&](auto& function, const char* name) {
-      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
-      if (function == nullptr && missing.empty()) missing = name;
-    };
+    ClientLibrary library("libpipewire-0.3.so.0");
     // The version first: a library too old to use is asked for nothing else.
-    find(api.get_library_version, "pw_get_library_version");
-    if (!missing.empty()) {
-      LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
-      return;
+    library.Require(api.get_library_version, "pw_get_library_version");
+    if (library.Usable()) {
+      const char* version = api.get_library_version();
+      library.Refuse(PipeWireLibraryUnfit(version));
+      api.clientConfig = PipeWireClientConfig(version);
     }
-    const char* version = api.get_library_version();
-    if (std::string unfit = PipeWireLibraryUnfit(version); !unfit.empty()) {
-      LoadFailure() = std::move(unfit);
-      return;
-    }
-    api.clientConfig = PipeWireClientConfig(version);
-    find(api.init, "pw_init");
-    find(api.thread_loop_signal, "pw_thread_loop_signal");
-    find(api.thread_loop_timed_wait, "pw_thread_loop_timed_wait");
-    find(api.proxy_destroy, "pw_proxy_destroy");
-    find(api.thread_loop_new, "pw_thread_loop_new");
-    find(api.thread_loop_destroy, "pw_thread_loop_destroy");
-    find(api.thread_loop_get_loop, "pw_thread_loop_get_loop");
-    find(api.thread_loop_start, "pw_thread_loop_start");
-    find(api.thread_loop_stop, "pw_thread_loop_stop");
-    find(api.thread_loop_lock, "pw_thread_loop_lock");
-    find(api.thread_loop_unlock, "pw_thread_loop_unlock");
-    find(api.context_new, "pw_context_new");
-    find(api.context_destroy, "pw_context_destroy");
-    find(api.context_connect, "pw_context_connect");
-    find(api.core_disconnect, "pw_core_disconnect");
-    find(api.properties_new, "pw_properties_new");
-    find(api.properties_set, "pw_properties_set");
-    find(api.stream_new, "pw_stream_new");
-    find(api.stream_destroy, "pw_stream_destroy");
-    find(api.stream_add_listener, "pw_stream_add_listener");
-    find(api.stream_connect, "pw_stream_connect");
-    find(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
-    find(api.stream_queue_buffer, "pw_stream_queue_buffer");
-    // Optional: without it no late cycle is counted.
-    api.stream_get_time_n =
-        reinterpret_cast<decltype(api.stream_get_time_n)>(dlsym(library, "pw_stream_get_time_n"));
+    library.Require(api.init, "pw_init");
+    library.Require(api.thread_loop_signal, "pw_thread_loop_signal");
+    library.Require(api.thread_loop_timed_wait, "pw_thread_loop_timed_wait");
+    library.Require(api.proxy_destroy, "pw_proxy_destroy");
+    library.Require(api.thread_loop_new, "pw_thread_loop_new");
+    library.Require(api.thread_loop_destroy, "pw_thread_loop_destroy");
+    library.Require(api.thread_loop_get_loop, "pw_thread_loop_get_loop");
+    library.Require(api.thread_loop_start, "pw_thread_loop_start");
+    library.Require(api.thread_loop_stop, "pw_thread_loop_stop");
+    library.Require(api.thread_loop_lock, "pw_thread_loop_lock");
+    library.Require(api.thread_loop_unlock, "pw_thread_loop_unlock");
+    library.Require(api.context_new, "pw_context_new");
+    library.Require(api.context_destroy, "pw_context_destroy");
+    library.Require(api.context_connect, "pw_context_connect");
+    library.Require(api.core_disconnect, "pw_core_disconnect");
+    library.Require(api.properties_new, "pw_properties_new");
+    library.Require(api.properties_set, "pw_properties_set");
+    library.Require(api.stream_new, "pw_stream_new");
+    library.Require(api.stream_destroy, "pw_stream_destroy");
+    library.Require(api.stream_add_listener, "pw_stream_add_listener");
+    library.Require(api.stream_connect, "pw_stream_connect");
+    library.Require(api.stream_dequeue_buffer, "pw_stream_dequeue_buffer");
+    library.Require(api.stream_queue_buffer, "pw_stream_queue_buffer");
+    // Optional: without it no late cycle is counted, and a lost stream is
+    // judged by its pace alone.
+    library.Optional(api.stream_get_time_n, "pw_stream_get_time_n");
     // A library that cannot be used stays loaded, and is never called.
-    if (!missing.empty()) LoadFailure() = "libpipewire-0.3.so.0 has no " + missing;
-    loaded = missing.empty();
+    LoadFailure() = library.Failure();
+    loaded = library.Usable();
   });
   return loaded ? &api : nullptr;
 }
@@ -740,32 +723,15 @@ std::uint64_t PipeWireOutput::ConnectAttempts() const {
 // loaded.
 std::string WhyPipeWireDoesNotAnswer() {
   const std::string path = ServerSocketPath();
-  sockaddr_un address{};
   if (path.empty()) return "no runtime folder (XDG_RUNTIME_DIR) to find its socket in";
-  if (path.size() >= sizeof address.sun_path) return "the socket path " + path + " is too long";
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::string("socket: ") + std::strerror(errno);
-  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  const int why = errno;
-  ::close(fd);
-  if (!answers) return "no server answers at " + path + ": " + std::strerror(why);
+  if (std::string why = WhyServerSocketDoesNotAnswer(path); !why.empty()) return why;
   if (LoadPipeWire() == nullptr) return LoadFailure();
   return "the server answers";
 }
 
 bool PipeWireServerAnswers() {
   const std::string path = ServerSocketPath();
-  sockaddr_un address{};
-  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return answers && LoadPipeWire() != nullptr;
+  return !path.empty() && WhyServerSocketDoesNotAnswer(path).empty() && LoadPipeWire() != nullptr;
 }
 
 // A desktop may run PipeWire for screen sharing and cameras only, beside

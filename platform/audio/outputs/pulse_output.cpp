@@ -1,7 +1,5 @@
 #include "platform/audio/outputs/pulse_output.h"
 
-#include <dlfcn.h>
-#include <errno.h>
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
@@ -9,25 +7,23 @@
 #include <pulse/stream.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
-#include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/audio/outputs/callback_watch.h"
 #include "platform/audio/outputs/catch_up_watch.h"
+#include "platform/audio/outputs/client_library.h"
 #include "platform/audio/outputs/output_diagnostics.h"
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/pulse_stream_writer.h"
+#include "platform/audio/outputs/server_socket.h"
 #include "platform/audio/outputs/thread_priority.h"
 
 namespace velmo {
@@ -99,64 +95,54 @@ const PulseApi* LoadPulse() {
   static PulseApi api{};
   static bool loaded = false;
   std::call_once(once, [] {
-    void* library = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      const char* why = dlerror();
-      LoadFailure() = why != nullptr ? why : "libpulse.so.0 did not load";
-      return;
-    }
-    std::string missing;
-    auto find = [&](auto& function, const char* name) {
-      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
-      if (function == nullptr && missing.empty()) missing = name;
-    };
-    find(api.get_library_version, "pa_get_library_version");
-    find(api.strerror, "pa_strerror");
-    find(api.threaded_mainloop_new, "pa_threaded_mainloop_new");
-    find(api.threaded_mainloop_free, "pa_threaded_mainloop_free");
-    find(api.threaded_mainloop_start, "pa_threaded_mainloop_start");
-    find(api.threaded_mainloop_stop, "pa_threaded_mainloop_stop");
-    find(api.threaded_mainloop_lock, "pa_threaded_mainloop_lock");
-    find(api.threaded_mainloop_unlock, "pa_threaded_mainloop_unlock");
-    find(api.threaded_mainloop_get_api, "pa_threaded_mainloop_get_api");
-    find(api.threaded_mainloop_set_name, "pa_threaded_mainloop_set_name");
-    find(api.mainloop_new, "pa_mainloop_new");
-    find(api.mainloop_free, "pa_mainloop_free");
-    find(api.mainloop_get_api, "pa_mainloop_get_api");
-    find(api.mainloop_prepare, "pa_mainloop_prepare");
-    find(api.mainloop_poll, "pa_mainloop_poll");
-    find(api.mainloop_dispatch, "pa_mainloop_dispatch");
-    find(api.proplist_new, "pa_proplist_new");
-    find(api.proplist_free, "pa_proplist_free");
-    find(api.proplist_sets, "pa_proplist_sets");
-    find(api.context_new_with_proplist, "pa_context_new_with_proplist");
-    find(api.context_unref, "pa_context_unref");
-    find(api.context_connect, "pa_context_connect");
-    find(api.context_disconnect, "pa_context_disconnect");
-    find(api.context_set_state_callback, "pa_context_set_state_callback");
-    find(api.context_get_state, "pa_context_get_state");
-    find(api.context_errno, "pa_context_errno");
-    find(api.context_set_subscribe_callback, "pa_context_set_subscribe_callback");
-    find(api.context_subscribe, "pa_context_subscribe");
-    find(api.context_get_sink_info_by_name, "pa_context_get_sink_info_by_name");
-    find(api.context_get_sink_info_list, "pa_context_get_sink_info_list");
-    find(api.context_get_server_info, "pa_context_get_server_info");
-    find(api.context_move_sink_input_by_name, "pa_context_move_sink_input_by_name");
-    find(api.operation_unref, "pa_operation_unref");
-    find(api.stream_new_with_proplist, "pa_stream_new_with_proplist");
-    find(api.stream_unref, "pa_stream_unref");
-    find(api.stream_connect_playback, "pa_stream_connect_playback");
-    find(api.stream_disconnect, "pa_stream_disconnect");
-    find(api.stream_set_state_callback, "pa_stream_set_state_callback");
-    find(api.stream_set_write_callback, "pa_stream_set_write_callback");
-    find(api.stream_get_state, "pa_stream_get_state");
-    find(api.stream_get_index, "pa_stream_get_index");
-    find(api.writeCalls.beginWrite, "pa_stream_begin_write");
-    find(api.writeCalls.write, "pa_stream_write");
-    find(api.writeCalls.cancelWrite, "pa_stream_cancel_write");
+    ClientLibrary library("libpulse.so.0");
+    library.Require(api.get_library_version, "pa_get_library_version");
+    library.Require(api.strerror, "pa_strerror");
+    library.Require(api.threaded_mainloop_new, "pa_threaded_mainloop_new");
+    library.Require(api.threaded_mainloop_free, "pa_threaded_mainloop_free");
+    library.Require(api.threaded_mainloop_start, "pa_threaded_mainloop_start");
+    library.Require(api.threaded_mainloop_stop, "pa_threaded_mainloop_stop");
+    library.Require(api.threaded_mainloop_lock, "pa_threaded_mainloop_lock");
+    library.Require(api.threaded_mainloop_unlock, "pa_threaded_mainloop_unlock");
+    library.Require(api.threaded_mainloop_get_api, "pa_threaded_mainloop_get_api");
+    library.Require(api.threaded_mainloop_set_name, "pa_threaded_mainloop_set_name");
+    library.Require(api.mainloop_new, "pa_mainloop_new");
+    library.Require(api.mainloop_free, "pa_mainloop_free");
+    library.Require(api.mainloop_get_api, "pa_mainloop_get_api");
+    library.Require(api.mainloop_prepare, "pa_mainloop_prepare");
+    library.Require(api.mainloop_poll, "pa_mainloop_poll");
+    library.Require(api.mainloop_dispatch, "pa_mainloop_dispatch");
+    library.Require(api.proplist_new, "pa_proplist_new");
+    library.Require(api.proplist_free, "pa_proplist_free");
+    library.Require(api.proplist_sets, "pa_proplist_sets");
+    library.Require(api.context_new_with_proplist, "pa_context_new_with_proplist");
+    library.Require(api.context_unref, "pa_context_unref");
+    library.Require(api.context_connect, "pa_context_connect");
+    library.Require(api.context_disconnect, "pa_context_disconnect");
+    library.Require(api.context_set_state_callback, "pa_context_set_state_callback");
+    library.Require(api.context_get_state, "pa_context_get_state");
+    library.Require(api.context_errno, "pa_context_errno");
+    library.Require(api.context_set_subscribe_callback, "pa_context_set_subscribe_callback");
+    library.Require(api.context_subscribe, "pa_context_subscribe");
+    library.Require(api.context_get_sink_info_by_name, "pa_context_get_sink_info_by_name");
+    library.Require(api.context_get_sink_info_list, "pa_context_get_sink_info_list");
+    library.Require(api.context_get_server_info, "pa_context_get_server_info");
+    library.Require(api.context_move_sink_input_by_name, "pa_context_move_sink_input_by_name");
+    library.Require(api.operation_unref, "pa_operation_unref");
+    library.Require(api.stream_new_with_proplist, "pa_stream_new_with_proplist");
+    library.Require(api.stream_unref, "pa_stream_unref");
+    library.Require(api.stream_connect_playback, "pa_stream_connect_playback");
+    library.Require(api.stream_disconnect, "pa_stream_disconnect");
+    library.Require(api.stream_set_state_callback, "pa_stream_set_state_callback");
+    library.Require(api.stream_set_write_callback, "pa_stream_set_write_callback");
+    library.Require(api.stream_get_state, "pa_stream_get_state");
+    library.Require(api.stream_get_index, "pa_stream_get_index");
+    library.Require(api.writeCalls.beginWrite, "pa_stream_begin_write");
+    library.Require(api.writeCalls.write, "pa_stream_write");
+    library.Require(api.writeCalls.cancelWrite, "pa_stream_cancel_write");
     // A library that cannot be used stays loaded, and is never called.
-    if (!missing.empty()) LoadFailure() = "libpulse.so.0 has no " + missing;
-    loaded = missing.empty();
+    LoadFailure() = library.Failure();
+    loaded = library.Usable();
   });
   return loaded ? &api : nullptr;
 }
@@ -199,18 +185,6 @@ std::string DefaultSocketPath() {
   runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && *runtime != '\0') return std::string(runtime) + "/pulse/native";
   return {};
-}
-
-bool SocketAnswers(const std::string& path) {
-  sockaddr_un address{};
-  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return answers;
 }
 
 // A context on a plain pa_mainloop of the caller's, run until `done` or a
@@ -666,7 +640,7 @@ std::string WhyPulseDoesNotAnswerOrEmpty() {
   if (named == nullptr || *named == '\0') {
     const std::string path = DefaultSocketPath();
     if (path.empty()) return "no runtime folder (XDG_RUNTIME_DIR) to find its socket in";
-    if (!SocketAnswers(path)) return "no server answers at " + path;
+    if (std::string why = WhyServerSocketDoesNotAnswer(path); !why.empty()) return why;
     if (LoadPulse() == nullptr) return LoadFailure();
     return {};
   }
