@@ -12,35 +12,14 @@
 // mixer, the stream's dequeue and queue and the data loop included.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <new>
-#include <thread>
+#include <cstdint>
 
-#include "bench/allocation_counter.h"
+#include "bench/output_playing.h"
 #include "platform/audio/outputs/pipewire_output.h"
 
 namespace {
 
 using namespace velmo;
-
-// Silence, and the count of cycles and frames asked for.
-class CountingSource final : public MixSource {
- public:
-  void Render(float* stereo, std::size_t frames) override {
-    bench::countingHere = true;
-    for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = 0.0f;
-    renders.fetch_add(1, std::memory_order_relaxed);
-  }
-  std::atomic<long> renders{0};
-};
-
-class NoEvents final : public OutputEvents {
- public:
-  void OnOutputLost() override {}
-  void OnOutputRestored() override {}
-};
 
 // One iteration is 100 ms of playing.
 void NativeOutputPlaying(benchmark::State& state) {
@@ -48,37 +27,23 @@ void NativeOutputPlaying(benchmark::State& state) {
     state.SkipWithError("no PipeWire server answers");
     return;
   }
-  CountingSource source;
-  NoEvents events;
+  bench::ThreadCountingSource source;
+  bench::NoEvents events;
   PipeWireOutput output(48000);
-  if (!output.Open(source, events)) {
-    state.SkipWithError("the native output did not open");
-    return;
-  }
   // Until the stream is linked and the first cycles have run.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (source.renders.load() < 10 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (source.renders.load() < 10) {
-    output.Close();
-    state.SkipWithError("the stream was not called (no sink?)");
-    return;
-  }
-  bench::allocations.store(0);
-  const long rendersBefore = source.renders.load();
+  if (!bench::StartPlaying(state, output, source, events, 10, "the stream was not called (no sink?)")) return;
   const std::uint64_t cyclesBefore = output.Cycles();
   const std::uint64_t lateBefore = output.LateCycles();
-  for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const long renders = source.renders.load() - rendersBefore;
-  const long allocations = bench::allocations.load();
+  const bench::PlayedCounts played = bench::PlayIterations(state, source);
   const std::uint64_t cycles = output.Cycles() - cyclesBefore;
   const std::uint64_t late = output.LateCycles() - lateBefore;
   output.Close();
   state.counters["cycles"] = static_cast<double>(cycles);
   state.counters["late_cycles"] = static_cast<double>(late);
-  state.counters["renders"] = static_cast<double>(renders);
-  state.counters["allocations"] = static_cast<double>(allocations);
-  state.counters["allocs_per_cycle"] = renders > 0 ? static_cast<double>(allocations) / renders : 0.0;
+  state.counters["renders"] = static_cast<double>(played.renders);
+  state.counters["allocations"] = static_cast<double>(played.allocations);
+  state.counters["allocs_per_cycle"] =
+      played.renders > 0 ? static_cast<double>(played.allocations) / played.renders : 0.0;
 }
 BENCHMARK(NativeOutputPlaying)->Iterations(20)->UseRealTime();
 

@@ -16,13 +16,13 @@
 // ours, given per mixer pass as thread_allocs_per_render, for comparison only.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "bench/allocation_counter.h"
+#include "bench/output_playing.h"
 #include "platform/audio/outputs/pulse_output.h"
 #include "platform/audio/outputs/pulse_stream_writer.h"
 
@@ -83,52 +83,22 @@ void PulseWriteCallbackInjectedMalloc(benchmark::State& state) { RunWriteCallbac
 BENCHMARK(PulseWriteCallback);
 BENCHMARK(PulseWriteCallbackInjectedMalloc);
 
-// Counts from the first mix on, on the thread that mixes.
-class ThreadCountingSource final : public MixSource {
- public:
-  void Render(float* stereo, std::size_t frames) override {
-    bench::countingHere = true;
-    for (std::size_t i = 0; i < 2 * frames; ++i) stereo[i] = 0.0f;
-    renders.fetch_add(1, std::memory_order_relaxed);
-  }
-  std::atomic<long> renders{0};
-};
-
-class NoEvents final : public OutputEvents {
- public:
-  void OnOutputLost() override {}
-  void OnOutputRestored() override {}
-};
-
 // One iteration is 100 ms of playing.
 void PulseOutputPlaying(benchmark::State& state) {
   if (!PulseServerAnswers()) {
     state.SkipWithError("no PulseAudio server answers");
     return;
   }
-  ThreadCountingSource source;
-  NoEvents events;
+  bench::ThreadCountingSource source;
+  bench::NoEvents events;
   PulseOutput output(48000);
-  if (!output.Open(source, events)) {
-    state.SkipWithError("the native output did not open");
+  if (!bench::StartPlaying(state, output, source, events, 20, "the stream was not asked for sound (is the sink asleep?)"))
     return;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (source.renders.load() < 20 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (source.renders.load() < 20) {
-    output.Close();
-    state.SkipWithError("the stream was not asked for sound (is the sink asleep?)");
-    return;
-  }
-  bench::allocations.store(0);
-  const long rendersBefore = source.renders.load();
-  for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const long renders = source.renders.load() - rendersBefore;
-  const long allocations = bench::allocations.load();
+  const bench::PlayedCounts played = bench::PlayIterations(state, source);
   output.Close();
-  state.counters["renders"] = static_cast<double>(renders);
-  state.counters["thread_allocs_per_render"] = renders > 0 ? static_cast<double>(allocations) / renders : 0.0;
+  state.counters["renders"] = static_cast<double>(played.renders);
+  state.counters["thread_allocs_per_render"] =
+      played.renders > 0 ? static_cast<double>(played.allocations) / played.renders : 0.0;
 }
 BENCHMARK(PulseOutputPlaying)->Iterations(20)->UseRealTime();
 
