@@ -2,13 +2,6 @@
 // versions it takes, and the client configuration it asks each for.  The
 // test program runs with a stand-in libpipewire-0.3.so.0 first on its
 // library path (fake_libpipewire.c), which reports version 0.3.48.
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <filesystem>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -16,6 +9,7 @@
 
 #include "platform/audio/outputs/output_selection.h"
 #include "platform/audio/outputs/pipewire_output.h"
+#include "tests/outputs/stand_in_pipewire_socket.h"
 
 namespace velmo {
 namespace {
@@ -55,26 +49,11 @@ TEST(PipeWireLibraryTest, AsksEachVersionForTheConfigurationItShips) {
 // library is refused with its version named, and the default output is not
 // the native one (the next output plays, as when no server answers).
 TEST(PipeWireLibraryTest, RefusesALoadedLibraryOlderThanItNeeds) {
-  const std::filesystem::path runtime = std::filesystem::temp_directory_path() /
-                                        ("velmo-pipewire-library-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(runtime);
-  const std::string socketPath = (runtime / "pipewire-0").string();
-  const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(server, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(server, 8), 0);
-  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-  ::unsetenv("PIPEWIRE_REMOTE");
-  ::unsetenv("PIPEWIRE_RUNTIME_DIR");
-
+  StandInPipeWireSocket server("velmo-pipewire-library");
+  ASSERT_TRUE(server.Listening());
   const std::string why = WhyPipeWireDoesNotAnswer();
   const bool answers = PipeWireServerAnswers();
   const bool chosen = PipeWireIsTheSoundServer();
-  ::close(server);
-  std::filesystem::remove_all(runtime);
 
   EXPECT_THAT(why, AllOf(HasSubstr("libpipewire 0.3.48"), HasSubstr("0.3.50"))) << "the stand-in library was not loaded";
   EXPECT_FALSE(answers);
